@@ -1,0 +1,98 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include <QString>
+#include <QUrl>
+#include <QVariant>
+
+#include "platform/Bundle.h"
+#include "platform/Controls.h"
+#include "platform/InterfaceLoader.h"
+#include "platform/InterfaceTarget.h"
+#include "studio/audio/AudioEngine.h"
+#include "studio/audio/AudioFile.h"
+#include "studio/audio/AudioPCMBuffer.h"
+#include "studio/audio/AudioPlayerNode.h"
+#include "studio/audio/AudioUnitTimePitch.h"
+#include "studio/speech/SpeechSynthesizer.h"
+
+namespace lorvanta {
+
+// What the window's controller is built from; empty members take the real components
+// (the default output device, espeak-ng posting to the main queue).
+struct StudioServices {
+  std::function<std::unique_ptr<AudioOutputDevice>()> makeOutputDevice;
+  std::function<std::unique_ptr<SpeechSynthesizer>()> makeSynthesizer;
+};
+
+// Controller of the main window: voice list, rate and pitch, speak and save requests.
+// Everything runs on the main thread.
+class ViewController final : public InterfaceTarget, public SpeechSynthesizerDelegate {
+ public:
+  // Made by the main interface file.
+  explicit ViewController(const InterfaceCoder& coder, StudioServices services = {});
+  // Made from code.
+  ViewController(const std::optional<QString>& nibName, const Bundle* bundle, StudioServices services = {});
+  ~ViewController() override;
+
+  ViewController(const ViewController&) = delete;
+  ViewController& operator=(const ViewController&) = delete;
+
+  // InterfaceTarget
+  bool setOutlet(const QString& name, QWidget* widget) override;
+  bool respondsToAction(const QString& action) const override;
+  void performAction(const QString& action, QObject* sender) override;
+  void awakeFromNib() override;
+  void viewDidLoad() override;
+
+  QVariant representedObject() const { return representedObject_; }
+  void setRepresentedObject(const QVariant& object) { representedObject_ = object; }
+
+  // Operations, in declaration order.
+  std::optional<QUrl> makeTempAIFFURL();
+  void synthesizeTextToTempFile();
+  void set_rate_slider_action(QObject* sender);
+  void set_picth_rate_textfield_action(QObject* sender);
+  void playTTS(QObject* sender);
+  void setUpAudioGraph();
+  void startPlayback();
+  void renderToFile();
+  void test_save(QObject* sender);
+  std::optional<QUrl> askSaveURL();
+  void voicePopupSelected(QObject* sender);
+  void speechSynthesizerDidFinishSpeaking(SpeechSynthesizer& sender, bool finishedSpeaking) override;
+
+  // Rating prompt.
+  void countClickForReview();
+  void requestReviewOnce(const QString& buildNumber);
+
+  // Fields, in declaration order.
+  const std::unique_ptr<AudioEngine> audioEngine;
+  std::shared_ptr<AudioPlayerNode> playerNode;
+  std::shared_ptr<AudioFile> audioFile;
+  std::shared_ptr<AudioUnitTimePitch> auTimePitch;
+  std::unique_ptr<AudioPCMBuffer> buffer;
+  std::optional<QUrl> aiff_tem_URL;
+  bool tts_is_save = true;
+  PopUpButton fVoicesPopUpButton;
+  TextView fSpokenTextView;
+  Slider rate_slider;
+  Slider pitch_slider;
+  TextField rate_textfield;
+  TextField pitch_textfield;
+  ProgressIndicator jd_nsprogressindicator;
+  float rate = 180.0f;
+  float pitch = 0.0f;
+  VoiceName selectedVoice;
+  std::unique_ptr<SpeechSynthesizer> speechSynthesizer;
+
+ private:
+  void stopAfterPlayback();
+
+  QVariant representedObject_;
+};
+
+}  // namespace lorvanta

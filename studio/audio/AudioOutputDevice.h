@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "studio/audio/AudioFormat.h"
+
+namespace lorvanta {
+
+// Where a running engine's output goes in real time.
+class AudioOutputDevice {
+ public:
+  // Render thread: fill `frames` frames of `channels` non-interleaved buffers.
+  // Returns the device time (seconds, device clock) at which the first frame will be heard.
+  using RenderCallback = std::function<void(float* const* channels, uint32_t frames, double outputTime)>;
+
+  virtual ~AudioOutputDevice() = default;
+  virtual bool start(const AudioFormat& format, RenderCallback render, AudioError* error) = 0;
+  virtual void stop() = 0;
+  // Device clock now, in seconds (same clock as outputTime).
+  virtual double currentTime() const = 0;
+};
+
+// The system's default output device through PortAudio.
+std::unique_ptr<AudioOutputDevice> makeDefaultOutputDevice();
+
+}  // namespace lorvanta
