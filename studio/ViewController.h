@@ -93,6 +93,8 @@ class ViewController final : public InterfaceTarget, public SpeechSynthesizerDel
   void stopAfterPlayback();
 
   QVariant representedObject_;
+  // Delayed rating-prompt steps hold this weakly, so none runs on a destroyed controller.
+  std::shared_ptr<const bool> reviewLifetime_ = std::make_shared<const bool>(true);
 };
 
 }  // namespace lorvanta
