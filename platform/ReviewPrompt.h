@@ -10,12 +10,17 @@ struct OperatingSystemVersion {
   int patchVersion = 0;
 };
 
-// The platform's rating prompt: a small non-modal dialog inviting a rating.
+// The platform's rating prompt: a small non-modal dialog inviting a rating. Main thread.
 class ReviewPrompt {
  public:
-  // Shows the prompt without blocking; the caller learns nothing of the answer.
+  // Object name of the prompt's dialog.
+  static constexpr const char* kDialogObjectName = "ReviewPromptDialog";
+
+  // Shows the prompt without blocking (or raises the one already shown); the caller learns
+  // nothing of the answer. Does nothing without a QApplication.
   static void requestReview();
-  // The running system's version as the rating prompt sees it.
+  // The running system's version as the rating prompt sees it. This platform always offers
+  // the prompt, so it answers 10.15.0 unless a test set another version.
   static OperatingSystemVersion systemVersion();
   static bool isOperatingSystemAtLeastVersion(const OperatingSystemVersion& version);
   // Tests: pretend to run on another version (none restores the real one).
