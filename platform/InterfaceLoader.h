@@ -1,12 +1,11 @@
 #pragma once
 
-#include <functional>
-#include <memory>
-#include <vector>
-
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
+#include <functional>
+#include <memory>
+#include <vector>
 
 #include "platform/InterfaceTarget.h"
 
@@ -37,9 +36,11 @@ class InterfaceClassRegistry {
 struct LoadedInterface {
   std::unique_ptr<QMainWindow> window;
   std::vector<std::unique_ptr<InterfaceTarget>> objects;
-  InterfaceTarget* controller = nullptr;       // the window's controller, or none
-  ApplicationDelegate* delegate = nullptr;     // the application delegate, or none
-  QStringList problems;                        // unknown actions, missing outlets
+  InterfaceTarget* controller = nullptr;    // the window's controller, or none
+  ApplicationDelegate* delegate = nullptr;  // the application delegate, or none
+  QStringList problems;                     // unknown actions, missing outlets
+  // Keeps the bound actions live; they send nothing once the loaded interface is gone.
+  std::shared_ptr<const bool> bindings;
 };
 
 // Loads a Qt Designer file with QUiLoader, creates the objects it names through the

@@ -1,0 +1,56 @@
+#include "platform/SavePanel.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+
+#include "platform/Application.h"
+
+namespace lorvanta {
+
+SavePanel::SavePanel() = default;
+
+void SavePanel::setAllowedFileTypes(const QStringList& extensions) { allowedFileTypes_ = extensions; }
+
+void SavePanel::setCanCreateDirectories(bool canCreate) { canCreateDirectories_ = canCreate; }
+
+void SavePanel::setExtensionHidden(bool hidden) { extensionHidden_ = hidden; }
+
+void SavePanel::setAllowsOtherFileTypes(bool allows) { allowsOtherFileTypes_ = allows; }
+
+int SavePanel::runModal() {
+  url_.reset();
+  const std::vector<QWidget*> windows = applicationWindows();
+  QFileDialog dialog(windows.empty() ? nullptr : windows.front());
+  dialog.setObjectName("SavePanel");
+  dialog.setWindowTitle(QFileDialog::tr("Save"));
+  // Qt's own dialog: the same everywhere, and scriptable in tests.
+  QFileDialog::Options options = QFileDialog::DontUseNativeDialog;
+  if (!canCreateDirectories_) options |= QFileDialog::ReadOnly;
+  dialog.setOptions(options);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  QStringList patterns;
+  for (const QString& type : allowedFileTypes_) {
+    if (!type.isEmpty()) patterns << "*." + type;
+  }
+  if (!patterns.isEmpty()) {
+    QStringList filters{QString("%1 (%2)").arg(allowedFileTypes_.join(", ").toUpper(), patterns.join(' '))};
+    if (allowsOtherFileTypes_) filters << QFileDialog::tr("All Files (*)");
+    dialog.setNameFilters(filters);
+    dialog.setDefaultSuffix(allowedFileTypes_.front());
+  }
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return kCancel;
+
+  QString path = dialog.selectedFiles().front();
+  // A name typed with a foreign extension keeps it only when other types are allowed.
+  if (!allowedFileTypes_.isEmpty() && !allowsOtherFileTypes_ &&
+      !allowedFileTypes_.contains(QFileInfo(path).suffix(), Qt::CaseInsensitive)) {
+    path += "." + allowedFileTypes_.front();
+  }
+  url_ = QUrl::fromLocalFile(path);
+  return kOK;
+}
+
+std::optional<QUrl> SavePanel::URL() const { return url_; }
+
+}  // namespace lorvanta
