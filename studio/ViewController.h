@@ -1,12 +1,12 @@
 #pragma once
 
-#include <functional>
-#include <memory>
-#include <optional>
-
 #include <QString>
 #include <QUrl>
 #include <QVariant>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
 
 #include "platform/Bundle.h"
 #include "platform/Controls.h"
@@ -93,6 +93,10 @@ class ViewController final : public InterfaceTarget, public SpeechSynthesizerDel
   void stopAfterPlayback();
 
   QVariant representedObject_;
+  // Played-back completions hold this weakly, so none runs on a destroyed controller.
+  std::shared_ptr<const bool> lifetime_ = std::make_shared<const bool>(true);
+  // Counts live playbacks; a completion stops only the playback it followed.
+  uint64_t playbackGeneration_ = 0;
   // Delayed rating-prompt steps hold this weakly, so none runs on a destroyed controller.
   std::shared_ptr<const bool> reviewLifetime_ = std::make_shared<const bool>(true);
 };
