@@ -65,9 +65,14 @@ QDialog* makePrompt() {
 void ReviewPrompt::requestReview() {
   if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) return;
   QPointer<QDialog>& dialog = shownPrompt();
-  if (dialog.isNull()) dialog = makePrompt();
-  dialog->show();
-  dialog->raise();
+  if (dialog.isNull() || !dialog->isVisible()) {
+    // A closed prompt is on its way out; a new one takes its place.
+    if (dialog) dialog->deleteLater();
+    dialog = makePrompt();
+    dialog->show();
+  } else {
+    dialog->raise();
+  }
 }
 
 OperatingSystemVersion ReviewPrompt::systemVersion() {
