@@ -1,0 +1,20 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <cstdlib>
+#include <string>
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  // Preferences go to a directory of this run only, never to the user's own.
+  QTemporaryDir config(QDir::tempPath() + "/lorvanta-platform-tests-XXXXXX");
+  if (!config.isValid()) return 2;
+  qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+  // A fixed UI language for the string-table tests.
+  qputenv("LANGUAGE", "de_DE:de");
+  testing::InitGoogleTest(&argc, argv);
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}
