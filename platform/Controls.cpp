@@ -89,6 +89,8 @@ void Slider::setDoubleValue(double value) {
   if (std::isnan(value)) value = low;
   value = std::clamp(value, low, high);
   watchUserMoves(slider_);
+  // setProperty keeps a stored value that compares equal, and 0.0 equals -0.0.
+  slider_->setProperty(kValueProperty, QVariant());
   slider_->setProperty(kValueProperty, value);
   // A value set from code is no user action: nothing is sent.
   const QSignalBlocker blocker(slider_);
