@@ -41,17 +41,19 @@ QStringList listProperty(const QObject* object, const char* name) {
 
 class Loading {
  public:
-  explicit Loading(LoadedInterface& result) : result_(result) {}
+  Loading(LoadedInterface& result, const QString& path)
+      : result_(result), file_(QFileInfo(path).fileName()) {}
 
   void problem(const QString& text) {
     if (result_.problems.contains(text)) return;
     result_.problems << text;
-    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    std::fprintf(stderr, "%s: %s\n", file_.toLocal8Bit().constData(), text.toLocal8Bit().constData());
     std::fflush(stderr);
   }
 
  private:
   LoadedInterface& result_;
+  QString file_;
 };
 
 void makeSeparators(QMainWindow* window) {
@@ -144,11 +146,11 @@ std::unique_ptr<InterfaceTarget> InterfaceClassRegistry::create(const InterfaceC
 
 LoadedInterface loadInterfaceFile(const QString& path) {
   LoadedInterface result;
-  Loading loading(result);
+  Loading loading(result, path);
 
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) {
-    loading.problem(QString("cannot open interface file %1").arg(path));
+    loading.problem(QString("cannot open the interface file %1").arg(path));
     return result;
   }
   QUiLoader loader;

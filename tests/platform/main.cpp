@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
   QTemporaryDir config(QDir::tempPath() + "/lorvanta-platform-tests-XXXXXX");
   if (!config.isValid()) return 2;
   qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+  qputenv("XDG_RUNTIME_DIR", config.path().toLocal8Bit());
   // A fixed UI language for the string-table tests.
   qputenv("LANGUAGE", "de_DE:de");
   testing::InitGoogleTest(&argc, argv);
