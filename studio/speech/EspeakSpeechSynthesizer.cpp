@@ -1,0 +1,328 @@
+#include "studio/speech/EspeakSpeechSynthesizer.h"
+
+#include <espeak-ng/speak_lib.h>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "studio/speech/VoiceCatalog.h"
+
+namespace lorvanta {
+
+namespace {
+
+using speech::VoiceInfo;
+
+int onSamples(short* samples, int count, espeak_EVENT* events);
+
+// espeak-ng is one global instance. It is initialised once per process; after that only the
+// worker thread calls into it, so the voice list is read here and kept.
+struct EspeakLibrary {
+  int sampleRate = 0;             // 0 when espeak-ng could not start
+  std::vector<VoiceInfo> voices;  // sorted by identifier
+
+  static const EspeakLibrary& instance() {
+    static const EspeakLibrary library;
+    return library;
+  }
+
+  const VoiceInfo* find(const VoiceName& identifier) const {
+    const auto it =
+        std::lower_bound(voices.begin(), voices.end(), identifier,
+                         [](const VoiceInfo& v, const VoiceName& id) { return v.identifier < id; });
+    return it != voices.end() && it->identifier == identifier ? &*it : nullptr;
+  }
+
+ private:
+  EspeakLibrary() {
+    const int rate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 100, nullptr, espeakINITIALIZE_DONT_EXIT);
+    if (rate <= 0) return;
+    sampleRate = rate;
+    espeak_SetSynthCallback(onSamples);
+    const espeak_VOICE** list = espeak_ListVoices(nullptr);
+    for (size_t i = 0; list != nullptr && list[i] != nullptr; ++i) {
+      const espeak_VOICE& voice = *list[i];
+      if (voice.identifier == nullptr || *voice.identifier == '\0') continue;
+      VoiceInfo info;
+      info.identifier = voice.identifier;
+      info.name = voice.name != nullptr ? voice.name : voice.identifier;
+      // A sequence of (priority byte, NUL-terminated language), ended by a zero byte.
+      for (const char* p = voice.languages; p != nullptr && *p != '\0';) {
+        const int priority = static_cast<unsigned char>(*p++);
+        info.languages.emplace_back(priority, p);
+        p += std::strlen(p) + 1;
+      }
+      voices.push_back(std::move(info));
+    }
+    std::sort(voices.begin(), voices.end(),
+              [](const VoiceInfo& a, const VoiceInfo& b) { return a.identifier < b.identifier; });
+    voices.erase(
+        std::unique(voices.begin(), voices.end(),
+                    [](const VoiceInfo& a, const VoiceInfo& b) { return a.identifier == b.identifier; }),
+        voices.end());
+  }
+};
+
+int clampRate(float wordsPerMinute) {
+  const float clamped = std::clamp(wordsPerMinute, float{espeakRATE_MINIMUM}, float{espeakRATE_MAXIMUM});
+  return static_cast<int>(std::lround(clamped));
+}
+
+// State one synthesizer shares with the jobs it has queued; outlives the synthesizer while
+// the worker still holds a job of it.
+struct SynthesizerSession {
+  explicit SynthesizerSession(MainQueuePoster poster) : post(std::move(poster)) {}
+
+  const MainQueuePoster post;
+  // Bumped by every start; a job whose number is behind is superseded.
+  std::atomic<std::uint64_t> generation{0};
+
+  // Held while the worker posts, so that once the synthesizer is gone nothing is posted.
+  std::mutex postMutex;
+  std::atomic<bool> alive{true};
+
+  // Main thread only.
+  SpeechSynthesizer* owner = nullptr;
+  SpeechSynthesizerDelegate* delegate = nullptr;
+};
+
+struct Job {
+  std::shared_ptr<SynthesizerSession> session;
+  std::uint64_t generation = 0;
+  std::string text;
+  std::string path;
+  VoiceName voice;
+  int rate = espeakRATE_NORMAL;
+
+  bool superseded() const { return session->generation.load(std::memory_order_acquire) != generation; }
+};
+
+// What the synth callback writes into; worker thread only.
+struct Output {
+  const Job* job = nullptr;
+  SNDFILE* file = nullptr;
+  bool writeFailed = false;
+};
+
+thread_local Output* currentOutput = nullptr;
+
+int onSamples(short* samples, int count, espeak_EVENT*) {
+  Output* out = currentOutput;
+  if (out == nullptr) return 1;
+  if (out->job->superseded()) return 1;
+  if (samples != nullptr && count > 0) {
+    if (sf_writef_short(out->file, samples, count) != count) {
+      out->writeFailed = true;
+      return 1;
+    }
+  }
+  return 0;
+}
+
+// The one thread that runs syntheses, one at a time. It lives while any synthesizer does.
+class Worker {
+ public:
+  static Worker* acquire() {
+    std::lock_guard lock(registryMutex());
+    Worker*& worker = registry();
+    if (worker == nullptr) worker = new Worker;
+    ++worker->users_;
+    return worker;
+  }
+
+  static void release() {
+    std::lock_guard lock(registryMutex());
+    Worker*& worker = registry();
+    if (--worker->users_ == 0) {
+      delete worker;
+      worker = nullptr;
+    }
+  }
+
+  void enqueue(Job job) {
+    {
+      std::lock_guard lock(mutex_);
+      // A queued job of the same synthesizer is superseded before it ever starts.
+      std::erase_if(queue_, [&](const Job& queued) { return queued.session == job.session; });
+      queue_.push_back(std::move(job));
+    }
+    wake_.notify_one();
+  }
+
+ private:
+  Worker() {
+    thread_ = std::thread([this] { run(); });
+  }
+
+  ~Worker() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+      queue_.clear();
+    }
+    wake_.notify_one();
+    thread_.join();
+  }
+
+  static std::mutex& registryMutex() {
+    static std::mutex mutex;
+    return mutex;
+  }
+  static Worker*& registry() {
+    static Worker* worker = nullptr;
+    return worker;
+  }
+
+  void run() {
+    for (;;) {
+      Job job;
+      {
+        std::unique_lock lock(mutex_);
+        wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+        if (stopping_) return;
+        job = std::move(queue_.front());
+        queue_.pop_front();
+      }
+      if (job.superseded()) continue;
+      const bool ok = synthesize(job);
+      if (job.superseded()) continue;
+      report(job, ok);
+    }
+  }
+
+  // Writes the whole text into a closed AIFF file; false when that failed.
+  static bool synthesize(const Job& job) {
+    const EspeakLibrary& library = EspeakLibrary::instance();
+    if (library.sampleRate <= 0) return false;
+
+    SF_INFO info{};
+    info.samplerate = library.sampleRate;
+    info.channels = 1;
+    info.format = SF_FORMAT_AIFF | SF_FORMAT_PCM_16;
+    Output out;
+    out.job = &job;
+    out.file = sf_open(job.path.c_str(), SFM_WRITE, &info);
+    if (out.file == nullptr) return false;
+
+    bool ok = job.voice.empty() || espeak_SetVoiceByName(job.voice.c_str()) == EE_OK;
+    if (ok) ok = espeak_SetParameter(espeakRATE, job.rate, 0) == EE_OK;
+    if (ok) {
+      // Plain text: no markup flags, so "<speak>" is read like any other word.
+      currentOutput = &out;
+      ok = espeak_Synth(job.text.c_str(), job.text.size() + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr,
+                        nullptr) == EE_OK;
+      currentOutput = nullptr;
+    }
+    ok = ok && !out.writeFailed;
+    if (sf_close(out.file) != 0) ok = false;
+    return ok;
+  }
+
+  static void report(const Job& job, bool ok) {
+    const std::shared_ptr<SynthesizerSession>& session = job.session;
+    std::lock_guard lock(session->postMutex);
+    if (!session->alive) return;
+    session->post([session, generation = job.generation, ok] {
+      if (!session->alive) return;
+      // A start made after this job finished supersedes its report too.
+      if (session->generation.load(std::memory_order_acquire) != generation) return;
+      if (session->delegate != nullptr)
+        session->delegate->speechSynthesizerDidFinishSpeaking(*session->owner, ok);
+    });
+  }
+
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<Job> queue_;
+  bool stopping_ = false;
+  int users_ = 0;  // guarded by registryMutex()
+};
+
+}  // namespace
+
+struct EspeakSpeechSynthesizer::Impl {
+  const EspeakLibrary& library = EspeakLibrary::instance();
+  std::shared_ptr<SynthesizerSession> session;
+  Worker* worker = nullptr;
+  VoiceName voice;
+  int rate = espeakRATE_NORMAL;
+};
+
+EspeakSpeechSynthesizer::EspeakSpeechSynthesizer(MainQueuePoster postToMain)
+    : impl_(std::make_unique<Impl>()) {
+  impl_->session = std::make_shared<SynthesizerSession>(std::move(postToMain));
+  impl_->session->owner = this;
+  impl_->voice = defaultVoice();
+  impl_->worker = Worker::acquire();
+}
+
+EspeakSpeechSynthesizer::~EspeakSpeechSynthesizer() {
+  SynthesizerSession& session = *impl_->session;
+  session.generation.fetch_add(1, std::memory_order_acq_rel);  // stops a running synthesis
+  {
+    std::lock_guard lock(session.postMutex);
+    session.alive.store(false);
+  }
+  Worker::release();
+}
+
+std::vector<VoiceName> EspeakSpeechSynthesizer::availableVoices() const {
+  std::vector<VoiceName> names;
+  names.reserve(impl_->library.voices.size());
+  for (const VoiceInfo& voice : impl_->library.voices) names.push_back(voice.identifier);
+  return names;
+}
+
+VoiceName EspeakSpeechSynthesizer::defaultVoice() const {
+  return speech::chooseVoiceForLocale(impl_->library.voices, speech::userLocaleFromEnvironment());
+}
+
+VoiceAttributes EspeakSpeechSynthesizer::attributesForVoice(const VoiceName& voice) const {
+  VoiceAttributes attributes;
+  const VoiceInfo* info = impl_->library.find(voice);
+  if (info == nullptr || info->languages.empty()) return attributes;
+  const std::string& language = info->languages.front().second;
+  attributes[kVoiceLocaleIdentifier] = speech::localeIdentifierForLanguage(language);
+  if (auto demo = speech::demoTextForLanguage(language)) attributes[kVoiceDemoText] = std::move(*demo);
+  return attributes;
+}
+
+void EspeakSpeechSynthesizer::setDelegate(SpeechSynthesizerDelegate* delegate) {
+  impl_->session->delegate = delegate;
+}
+
+SpeechSynthesizerDelegate* EspeakSpeechSynthesizer::delegate() const { return impl_->session->delegate; }
+
+bool EspeakSpeechSynthesizer::setVoice(const VoiceName& voice) {
+  if (impl_->library.find(voice) == nullptr) return false;
+  impl_->voice = voice;
+  return true;
+}
+
+void EspeakSpeechSynthesizer::setRate(float wordsPerMinute) {
+  if (std::isnan(wordsPerMinute)) return;
+  impl_->rate = clampRate(wordsPerMinute);
+}
+
+bool EspeakSpeechSynthesizer::startSpeakingStringToURL(const std::string& text, const std::string& path) {
+  Job job;
+  job.session = impl_->session;
+  job.generation = impl_->session->generation.fetch_add(1, std::memory_order_acq_rel) + 1;
+  job.text = text;
+  job.path = path;
+  job.voice = impl_->voice;
+  job.rate = impl_->rate;
+  impl_->worker->enqueue(std::move(job));
+  return impl_->library.sampleRate > 0;
+}
+
+}  // namespace lorvanta
