@@ -16,6 +16,7 @@ PACKAGES=(
   sox libsox-fmt-all
   clang libclang-rt-14-dev
   python3 fonts-noto-cjk fonts-dejavu-core
+  locales-all
 )
 
 SUDO=""
