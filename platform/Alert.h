@@ -1,11 +1,10 @@
 #pragma once
 
-#include <cstdint>
-#include <functional>
-
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+#include <cstdint>
+#include <functional>
 
 namespace lorvanta {
 
@@ -15,6 +14,8 @@ class Alert {
   static constexpr int64_t kFirstButtonReturn = 1000;
   static constexpr int64_t kSecondButtonReturn = 1001;
   static constexpr int64_t kThirdButtonReturn = 1002;
+  // The alert went away without a button (its window was closed under it).
+  static constexpr int64_t kNoButtonReturn = 0;
 
   void setMessageText(const QString& text) { messageText_ = text; }
   void setInformativeText(const QString& text) { informativeText_ = text; }
@@ -23,8 +24,10 @@ class Alert {
   const QString& informativeText() const { return informativeText_; }
   const QStringList& buttonTitles() const { return buttons_; }
 
-  // Returns at once; later calls `handler` once, on the main thread, with the code of the
-  // button that ended the alert (1000 + its index).
+  // Opens the alert on `window` (left to right in the order added, the first one the
+  // default button; Escape answers with the last one) and returns at once. Later calls
+  // `handler` once, on the main thread, with 1000 + the index of the button that ended the
+  // alert. Main thread only.
   void beginSheetModalForWindow(QWidget* window, std::function<void(int64_t)> handler) const;
 
  private:

@@ -1,0 +1,35 @@
+#include "platform/Alert.h"
+
+#include <QAbstractButton>
+#include <QMessageBox>
+#include <QPushButton>
+#include <memory>
+#include <vector>
+
+namespace lorvanta {
+
+void Alert::beginSheetModalForWindow(QWidget* window, std::function<void(int64_t)> handler) const {
+  if (window == nullptr) return;
+  auto* box = new QMessageBox(window);
+  box->setWindowModality(Qt::WindowModal);
+  box->setText(messageText_);
+  box->setInformativeText(informativeText_);
+  // One role for all, so the box keeps them in the order they were added.
+  auto buttons = std::make_shared<std::vector<QAbstractButton*>>();
+  for (const QString& title : buttons_) buttons->push_back(box->addButton(title, QMessageBox::AcceptRole));
+  if (!buttons->empty()) {
+    box->setDefaultButton(static_cast<QPushButton*>(buttons->front()));
+    box->setEscapeButton(buttons->back());
+  }
+  QObject::connect(box, &QMessageBox::finished, box, [box, buttons, handler = std::move(handler)](int) {
+    int64_t code = kNoButtonReturn;
+    for (size_t i = 0; i < buttons->size(); ++i) {
+      if ((*buttons)[i] == box->clickedButton()) code = kFirstButtonReturn + static_cast<int64_t>(i);
+    }
+    box->deleteLater();
+    if (handler) handler(code);
+  });
+  box->open();
+}
+
+}  // namespace lorvanta

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace lorvanta {
+
+// Largest reply body the lookup accepts.
+inline constexpr size_t kMaxLookupReplyBytes = 1 << 20;
+
+// Reads `url` synchronously (HTTP GET) and returns the body as UTF-8 text, whatever the
+// status code. None when the transfer fails, the body is larger than kMaxLookupReplyBytes
+// or is not valid UTF-8, or the process begins to quit meanwhile. Sets no time-out of its
+// own. Any thread; call prepareStoreLookup() on the main thread first.
+std::optional<std::string> readURLContents(const std::string& url);
+
+// One-time libcurl set-up. Main thread, before any worker reads.
+void prepareStoreLookup();
+
+}  // namespace lorvanta
