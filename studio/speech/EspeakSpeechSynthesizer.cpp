@@ -229,7 +229,7 @@ class Worker {
   static void report(const Job& job, bool ok) {
     const std::shared_ptr<SynthesizerSession>& session = job.session;
     std::lock_guard lock(session->postMutex);
-    if (!session->alive) return;
+    if (!session->alive || !session->post) return;
     session->post([session, generation = job.generation, ok] {
       if (!session->alive) return;
       // A start made after this job finished supersedes its report too.

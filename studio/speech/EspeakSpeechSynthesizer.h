@@ -8,6 +8,8 @@ namespace lorvanta {
 
 // SpeechSynthesizer over libespeak-ng. espeak-ng is one global instance: every
 // EspeakSpeechSynthesizer shares one worker thread that runs syntheses one at a time.
+// Voice names are espeak-ng voice identifiers ("gmw/en-US", "gmw/de"), sorted; the default
+// voice follows LC_ALL / LC_MESSAGES / LANG and falls back to English.
 class EspeakSpeechSynthesizer final : public SpeechSynthesizer {
  public:
   explicit EspeakSpeechSynthesizer(MainQueuePoster postToMain);

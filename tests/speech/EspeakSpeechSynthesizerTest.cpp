@@ -133,6 +133,16 @@ std::string longText() {
   return text;
 }
 
+// The worker creates the file when it starts on a synthesis.
+bool waitUntilExists(const fs::path& path) {
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (!fs::exists(path)) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
 class EspeakSpeechSynthesizerTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -221,6 +231,7 @@ TEST_F(EspeakSpeechSynthesizerTest, UnwritablePathReportsFalse) {
 TEST_F(EspeakSpeechSynthesizerTest, NewerStartSupersedesRunningSynthesis) {
   delegate_.watchedPath = file("second.aiff");
   synth_.startSpeakingStringToURL(longText(), file("first.aiff"));
+  ASSERT_TRUE(waitUntilExists(file("first.aiff")));
   synth_.startSpeakingStringToURL(kSentence, file("second.aiff"));
   ASSERT_TRUE(queue_.runUntil([&] { return !delegate_.reports.empty(); }));
   // Anything the first synthesis could have posted was posted before the second's report.
@@ -232,6 +243,21 @@ TEST_F(EspeakSpeechSynthesizerTest, NewerStartSupersedesRunningSynthesis) {
   ASSERT_TRUE(second);
   EXPECT_GT(second->info.frames, 0);
   EXPECT_EQ(delegate_.reports[0].framesAtReport, second->info.frames);
+  // The stopped synthesis leaves a closed, shorter file behind.
+  const auto first = readAiff(file("first.aiff"));
+  ASSERT_TRUE(first);
+  EXPECT_LT(first->info.frames, 60 * 22050);
+}
+
+TEST_F(EspeakSpeechSynthesizerTest, PendingStartIsDroppedForNewerOne) {
+  synth_.startSpeakingStringToURL(longText(), file("running.aiff"));
+  ASSERT_TRUE(waitUntilExists(file("running.aiff")));
+  synth_.startSpeakingStringToURL(kSentence, file("dropped.aiff"));
+  synth_.startSpeakingStringToURL(kSentence, file("newest.aiff"));
+  ASSERT_TRUE(queue_.runUntil([&] { return !delegate_.reports.empty(); }));
+  queue_.drain();
+  EXPECT_EQ(delegate_.reports.size(), 1u);
+  EXPECT_TRUE(readAiff(file("newest.aiff")));
 }
 
 TEST_F(EspeakSpeechSynthesizerTest, StartSupersedesReportStillInMainQueue) {
@@ -269,7 +295,7 @@ TEST_F(EspeakSpeechSynthesizerTest, DestroyedWhileSynthesisingNeverReports) {
     EspeakSpeechSynthesizer doomed(queue_.poster());
     doomed.setDelegate(&delegate);
     doomed.startSpeakingStringToURL(longText(), file("doomed.aiff"));
-    std::this_thread::sleep_for(50ms);  // let the worker start on it
+    ASSERT_TRUE(waitUntilExists(file("doomed.aiff")));
   }
   // The shared worker carries on for the synthesizer that is still alive.
   EXPECT_TRUE(speak(kSentence, "alive.aiff"));
