@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 #include "platform/Bundle.h"
 #include "platform/InterfaceLoader.h"
@@ -28,8 +29,10 @@ int applicationMain(int argc, char** argv) {
   QApplication::setApplicationName("Lorvanta");
   QApplication::setOrganizationName("Lorvanta");
   QApplication::setApplicationDisplayName("Lorvanta");
+  return runMainInterface(Bundle::main());
+}
 
-  const Bundle& bundle = Bundle::main();
+int runMainInterface(const Bundle& bundle) {
   const QString path = bundle.pathForResource(kMainInterfaceFile);
   if (path.isEmpty()) {
     std::fprintf(stderr, "Lorvanta: the main interface file %s is missing from %s\n", kMainInterfaceFile,
@@ -43,14 +46,21 @@ int applicationMain(int argc, char** argv) {
   ApplicationDelegate* delegate = interface.delegate;
   QApplication::setQuitOnLastWindowClosed(delegate == nullptr ||
                                           delegate->applicationShouldTerminateAfterLastWindowClosed());
+  QMetaObject::Connection willTerminate;
   if (delegate != nullptr) {
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &app,
-                     [delegate] { delegate->applicationWillTerminate(); });
+    willTerminate = QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp,
+                                     [delegate] { delegate->applicationWillTerminate(); });
   }
 
   interface.window->show();
-  if (delegate != nullptr) mainQueueAsync([delegate] { delegate->applicationDidFinishLaunching(); });
+  if (delegate != nullptr) {
+    std::weak_ptr<const bool> alive = interface.bindings;
+    mainQueueAsync([delegate, alive] {
+      if (!alive.expired()) delegate->applicationDidFinishLaunching();
+    });
+  }
   const int code = QApplication::exec();
+  QObject::disconnect(willTerminate);
   mainWindow() = nullptr;
   return code;
 }
