@@ -1,0 +1,249 @@
+#pragma once
+
+// Fixtures of the main road: a synthesizer that writes a known tone, an output device that
+// plays faster than real time on a clock of its own, and small readers for the files.
+
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryFile>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/MainQueue.h"
+#include "studio/ViewController.h"
+#include "studio/audio/AudioOutputDevice.h"
+
+namespace lorvanta::roadtest {
+
+struct ToneStart {
+  std::string text;
+  std::string path;
+  float rate = 0.0f;
+};
+
+// What the tone synthesizer writes, and what it was asked; shared with the test.
+struct ToneState {
+  int64_t frames = 20000;
+  double frequency = 441.0;
+  int sampleRate = 22050;
+  bool writeGarbage = false;   // a file that is no audio file
+  bool reportFinished = true;  // the finished flag handed to the delegate
+  std::vector<ToneStart> starts;
+  std::vector<bool> reports;  // finishedSpeaking of each finished call delivered
+  SpeechSynthesizerDelegate* delegate = nullptr;
+  SpeechSynthesizer* owner = nullptr;
+  uint64_t generation = 0;
+  float rate = 180.0f;
+};
+
+inline bool writeTone(const std::string& path, const ToneState& state) {
+  if (state.writeGarbage) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return false;
+    std::fputs("not a sound file", file);
+    std::fclose(file);
+    return true;
+  }
+  SF_INFO info{};
+  info.samplerate = state.sampleRate;
+  info.channels = 1;
+  info.format = SF_FORMAT_AIFF | SF_FORMAT_PCM_16;
+  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+  if (!file) return false;
+  std::vector<float> block(4096);
+  for (int64_t done = 0; done < state.frames;) {
+    const int64_t n = std::min<int64_t>(static_cast<int64_t>(block.size()), state.frames - done);
+    for (int64_t i = 0; i < n; ++i) {
+      block[static_cast<size_t>(i)] = static_cast<float>(
+          0.5 * std::sin(2.0 * M_PI * state.frequency * static_cast<double>(done + i) / state.sampleRate));
+    }
+    sf_writef_float(file, block.data(), n);
+    done += n;
+  }
+  sf_close(file);
+  return true;
+}
+
+// Writes the tone at once and reports on the main queue; only the newest start reports.
+class ToneSynthesizer final : public SpeechSynthesizer {
+ public:
+  explicit ToneSynthesizer(std::shared_ptr<ToneState> state) : state_(std::move(state)) {
+    state_->owner = this;
+  }
+  ~ToneSynthesizer() override {
+    state_->owner = nullptr;
+    ++state_->generation;
+  }
+
+  std::vector<VoiceName> availableVoices() const override { return {"tone"}; }
+  VoiceName defaultVoice() const override { return "tone"; }
+  VoiceAttributes attributesForVoice(const VoiceName&) const override { return {}; }
+  void setDelegate(SpeechSynthesizerDelegate* delegate) override { state_->delegate = delegate; }
+  SpeechSynthesizerDelegate* delegate() const override { return state_->delegate; }
+  bool setVoice(const VoiceName& voice) override { return voice == "tone"; }
+  void setRate(float wordsPerMinute) override { state_->rate = wordsPerMinute; }
+  bool startSpeakingStringToURL(const std::string& text, const std::string& path) override {
+    state_->starts.push_back({text, path, state_->rate});
+    const bool ok = writeTone(path, *state_) && state_->reportFinished;
+    const uint64_t generation = ++state_->generation;
+    mainQueueAsync([state = state_, generation, ok] {
+      if (generation != state->generation || !state->owner) return;
+      state->reports.push_back(ok);
+      if (state->delegate) state->delegate->speechSynthesizerDidFinishSpeaking(*state->owner, ok);
+    });
+    return true;
+  }
+
+ private:
+  std::shared_ptr<ToneState> state_;
+};
+
+// Pulls the engine in blocks, about twenty times faster than real time, and keeps a clock
+// that counts the frames it has "played".
+class FastOutputDevice final : public AudioOutputDevice {
+ public:
+  ~FastOutputDevice() override { stop(); }
+  bool start(const AudioFormat& format, RenderCallback render, AudioError*) override {
+    stop();
+    format_ = format;
+    running_ = true;
+    thread_ = std::thread([this, render = std::move(render)] {
+      constexpr uint32_t kBlock = 512;
+      std::vector<std::vector<float>> storage(format_.channelCount, std::vector<float>(kBlock));
+      std::vector<float*> channels;
+      for (auto& channel : storage) channels.push_back(channel.data());
+      while (running_) {
+        const double when = static_cast<double>(played_.load()) / format_.sampleRate;
+        render(channels.data(), kBlock, when);
+        played_ += kBlock;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    });
+    return true;
+  }
+  void stop() override {
+    running_ = false;
+    if (thread_.joinable()) thread_.join();
+  }
+  double currentTime() const override {
+    return format_.sampleRate > 0 ? static_cast<double>(played_.load()) / format_.sampleRate : 0.0;
+  }
+
+ private:
+  AudioFormat format_;
+  std::atomic<bool> running_{false};
+  std::atomic<int64_t> played_{0};
+  std::thread thread_;
+};
+
+// Runs the event loop until `done` holds or `seconds` pass; returns `done()`.
+inline bool spinUntil(const std::function<bool()>& done, double seconds = 20.0) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > seconds * 1000.0) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// Processes events for `seconds`.
+inline void spinFor(double seconds) {
+  spinUntil([] { return false; }, seconds);
+}
+
+// Sends standard output into a file while it lives; text() reads what arrived so far.
+class ConsoleCapture {
+ public:
+  ConsoleCapture() {
+    file_.open();
+    std::fflush(stdout);
+    saved_ = ::dup(STDOUT_FILENO);
+    ::dup2(file_.handle(), STDOUT_FILENO);
+  }
+  ~ConsoleCapture() { restore(); }
+  ConsoleCapture(const ConsoleCapture&) = delete;
+  ConsoleCapture& operator=(const ConsoleCapture&) = delete;
+
+  std::string text() const {
+    std::fflush(stdout);
+    std::ifstream in(file_.fileName().toStdString(), std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+  }
+  bool contains(const std::string& part) const { return text().find(part) != std::string::npos; }
+  void restore() {
+    if (saved_ < 0) return;
+    std::fflush(stdout);
+    ::dup2(saved_, STDOUT_FILENO);
+    ::close(saved_);
+    saved_ = -1;
+  }
+
+ private:
+  QTemporaryFile file_;
+  int saved_ = -1;
+};
+
+struct SoundData {
+  bool opened = false;
+  SF_INFO info{};
+  std::vector<short> samples;  // interleaved
+};
+
+inline SoundData readSound(const std::string& path) {
+  SoundData data;
+  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &data.info);
+  if (!file) return data;
+  data.opened = true;
+  data.samples.resize(static_cast<size_t>(data.info.frames * data.info.channels));
+  sf_readf_short(file, data.samples.data(), data.info.frames);
+  sf_close(file);
+  return data;
+}
+
+// Frequency of a mono signal from its upward zero crossings over [from, to).
+inline double zeroCrossingFrequency(const std::vector<short>& samples, size_t from, size_t to,
+                                    int sampleRate) {
+  size_t first = 0, last = 0, count = 0;
+  for (size_t i = from + 1; i < to && i < samples.size(); ++i) {
+    if (samples[i - 1] < 0 && samples[i] >= 0) {
+      if (count == 0) first = i;
+      last = i;
+      ++count;
+    }
+  }
+  if (count < 2) return 0.0;
+  return static_cast<double>(count - 1) * sampleRate / static_cast<double>(last - first);
+}
+
+inline double rms(const std::vector<short>& samples, size_t from, size_t to) {
+  double sum = 0.0;
+  size_t n = 0;
+  for (size_t i = from; i < to && i < samples.size(); ++i, ++n) sum += double(samples[i]) * samples[i];
+  return n ? std::sqrt(sum / n) / 32768.0 : 0.0;
+}
+
+inline StudioServices toneServices(const std::shared_ptr<ToneState>& state) {
+  StudioServices services;
+  services.makeOutputDevice = [] { return std::make_unique<FastOutputDevice>(); };
+  services.makeSynthesizer = [state] { return std::make_unique<ToneSynthesizer>(state); };
+  return services;
+}
+
+}  // namespace lorvanta::roadtest

@@ -1,0 +1,302 @@
+// The speak road: controller state, requests, graph set-up and live playback.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "FixtureVoiceSynthesizer.h"
+#include "SavePanelDriver.h"
+#include "ToneSynthesizer.h"
+
+namespace lorvanta {
+namespace {
+
+using roadtest::FastOutputDevice;
+using roadtest::spinFor;
+using roadtest::spinUntil;
+using roadtest::ToneState;
+
+class MainRoadTest : public ::testing::Test {
+ protected:
+  void load(StudioServices services) {
+    controller_ = std::make_unique<ViewController>(std::nullopt, nullptr, std::move(services));
+    window_.bind(*controller_);
+    controller_->awakeFromNib();
+    controller_->viewDidLoad();
+  }
+  void loadWithTone() { load(roadtest::toneServices(tone_)); }
+  void loadWithEspeak() {
+    StudioServices services;
+    services.makeOutputDevice = [] { return std::make_unique<FastOutputDevice>(); };
+    load(std::move(services));
+  }
+
+  void type(const QString& text) { window_.text->setPlainText(text); }
+
+  void click(bool save) { controller_->performAction(save ? "test_save" : "playTTS", nullptr); }
+
+  bool playbackEnded(const roadtest::ConsoleCapture& console) const {
+    return console.contains("播放结束2") && !controller_->audioEngine->isRunning();
+  }
+
+  std::shared_ptr<ToneState> tone_ = std::make_shared<ToneState>();
+  voicetest::FixtureWindow window_;
+  std::unique_ptr<ViewController> controller_;
+};
+
+TEST(MainRoadConstruction, BothInitialisersLeaveTheSameDefaults) {
+  auto tone = std::make_shared<ToneState>();
+  const std::function<std::unique_ptr<ViewController>()> makers[] = {
+      [&] {
+        return std::make_unique<ViewController>(InterfaceCoder{"ViewController", "controller"},
+                                                roadtest::toneServices(tone));
+      },
+      [&] { return std::make_unique<ViewController>(std::nullopt, nullptr, roadtest::toneServices(tone)); },
+  };
+  for (const auto& make : makers) {
+    const std::unique_ptr<ViewController> c = make();
+    EXPECT_TRUE(c->tts_is_save);
+    EXPECT_EQ(c->rate, 180.0f);
+    EXPECT_EQ(c->pitch, 0.0f);
+    EXPECT_EQ(c->buffer, nullptr);
+    EXPECT_FALSE(c->aiff_tem_URL.has_value());
+    ASSERT_TRUE(c->audioFile);
+    EXPECT_FALSE(c->audioFile->isOpen());
+    ASSERT_TRUE(c->audioEngine && c->playerNode && c->auTimePitch && c->speechSynthesizer);
+    EXPECT_FALSE(c->audioEngine->isRunning());
+    EXPECT_FALSE(c->audioEngine->isAttached(*c->playerNode));
+    EXPECT_FALSE(c->audioEngine->isAttached(*c->auTimePitch));
+    EXPECT_EQ(c->selectedVoice, "tone");
+    EXPECT_EQ(c->speechSynthesizer->delegate(), nullptr);
+    EXPECT_TRUE(c->fVoicesPopUpButton.isNull() && c->fSpokenTextView.isNull() && c->rate_slider.isNull() &&
+                c->pitch_slider.isNull() && c->rate_textfield.isNull() && c->pitch_textfield.isNull() &&
+                c->jd_nsprogressindicator.isNull());
+    c->setRepresentedObject(QVariant(42));
+    EXPECT_EQ(c->representedObject(), QVariant(42));
+  }
+}
+
+TEST_F(MainRoadTest, ViewDidLoadShowsTheValuesAndHidesTheSpinningIndicator) {
+  controller_ = std::make_unique<ViewController>(std::nullopt, nullptr, roadtest::toneServices(tone_));
+  window_.bind(*controller_);
+  const auto unitBefore = controller_->auTimePitch;
+  testing::internal::CaptureStdout();
+  controller_->viewDidLoad();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+
+  EXPECT_EQ(window_.rateField->text(), "180.0");
+  EXPECT_EQ(controller_->rate_slider.stringValue(), "180.0");
+  EXPECT_EQ(window_.pitchField->text(), "0.0");
+  EXPECT_EQ(controller_->pitch_slider.stringValue(), "0.0");
+  EXPECT_TRUE(controller_->jd_nsprogressindicator.isHidden());
+  EXPECT_TRUE(controller_->jd_nsprogressindicator.isAnimating());
+  EXPECT_EQ(controller_->speechSynthesizer->delegate(), controller_.get());
+  EXPECT_EQ(controller_->rate, 180.0f);
+  EXPECT_EQ(controller_->pitch, 0.0f);
+  EXPECT_EQ(controller_->auTimePitch, unitBefore);
+  EXPECT_EQ(controller_->auTimePitch->pitch(), 0.0f);
+}
+
+TEST_F(MainRoadTest, OutletsAndActionsAreBoundByName) {
+  loadWithTone();
+  for (const char* action : {"playTTS", "test_save", "set_rate_slider_action",
+                             "set_picth_rate_textfield_action", "voicePopupSelected"}) {
+    EXPECT_TRUE(controller_->respondsToAction(action)) << action;
+  }
+  for (const char* action : {"playTTS:", "adout_us", "", "renderToFile"}) {
+    EXPECT_FALSE(controller_->respondsToAction(action)) << action;
+  }
+  QLineEdit notAPopUp;
+  EXPECT_FALSE(controller_->setOutlet("fVoicesPopUpButton", &notAPopUp));
+  EXPECT_FALSE(controller_->setOutlet("buffer", &notAPopUp));
+  EXPECT_EQ(controller_->fVoicesPopUpButton.widget(), window_.voices);
+
+  // Empty text: only the flag follows the button.
+  controller_->performAction("playTTS", window_.text);
+  EXPECT_FALSE(controller_->tts_is_save);
+  controller_->performAction("test_save", window_.text);
+  EXPECT_TRUE(controller_->tts_is_save);
+}
+
+TEST_F(MainRoadTest, OnlyTheEmptyTextEndsARequest) {
+  loadWithTone();
+  controller_->performAction("playTTS", nullptr);
+  EXPECT_FALSE(controller_->tts_is_save);
+  EXPECT_FALSE(controller_->aiff_tem_URL.has_value());
+  EXPECT_TRUE(tone_->starts.empty());
+  EXPECT_TRUE(controller_->jd_nsprogressindicator.isHidden());
+
+  type(" ");
+  controller_->performAction("playTTS", nullptr);
+  ASSERT_EQ(tone_->starts.size(), 1u);
+  EXPECT_EQ(tone_->starts[0].text, " ");
+  EXPECT_FALSE(controller_->jd_nsprogressindicator.isHidden());
+  EXPECT_TRUE(spinUntil([&] { return controller_->jd_nsprogressindicator.isHidden(); }));
+}
+
+TEST_F(MainRoadTest, EachRequestMakesANewTemporaryFileAndKeepsTheOldOnes) {
+  loadWithTone();
+  type("one");
+  controller_->rate = 231.0f;
+  controller_->performAction("playTTS", nullptr);
+  const QUrl first = controller_->aiff_tem_URL.value();
+  controller_->performAction("playTTS", nullptr);
+  const QUrl second = controller_->aiff_tem_URL.value();
+  ASSERT_TRUE(spinUntil([&] { return tone_->reports.size() == 1; }));
+
+  const QRegularExpression name("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\.aiff$");
+  for (const QUrl& url : {first, second}) {
+    const QFileInfo file(url.toLocalFile());
+    EXPECT_TRUE(url.isLocalFile());
+    EXPECT_EQ(file.fileName().size(), 41);
+    EXPECT_TRUE(name.match(file.fileName()).hasMatch()) << file.fileName().toStdString();
+    EXPECT_EQ(file.absolutePath(), QFileInfo(QDir::tempPath()).absoluteFilePath());
+    EXPECT_TRUE(file.exists());
+  }
+  EXPECT_NE(first, second);
+  ASSERT_EQ(tone_->starts.size(), 2u);
+  EXPECT_EQ(tone_->starts[1].path, second.toLocalFile().toStdString());
+  EXPECT_EQ(tone_->starts[1].rate, 231.0f);
+  ASSERT_TRUE(spinUntil([&] { return !controller_->audioEngine->isRunning(); }));
+}
+
+// The graph after a set-up: player -> newest unit -> output.
+void expectConnected(const ViewController& c) {
+  EXPECT_EQ(c.audioEngine->inputOf(*c.audioEngine->outputNode()), c.auTimePitch);
+  EXPECT_EQ(c.audioEngine->inputOf(*c.auTimePitch), c.playerNode);
+}
+
+TEST_F(MainRoadTest, SpeakPlaysTheFileBackAndStops) {
+  loadWithTone();
+  type("tone");
+  tone_->reportFinished = false;  // the flag is not read
+  click(false);
+  EXPECT_FALSE(controller_->jd_nsprogressindicator.isHidden());
+  roadtest::ConsoleCapture console;
+  ASSERT_TRUE(spinUntil([&] { return playbackEnded(console); }));
+  spinFor(0.1);
+  EXPECT_EQ(console.text(), "完成\n播放结束2\n");
+  EXPECT_TRUE(controller_->jd_nsprogressindicator.isHidden());
+  EXPECT_FALSE(controller_->playerNode->isPlaying());
+  EXPECT_EQ(controller_->audioFile->length(), tone_->frames);
+  expectConnected(*controller_);
+}
+
+TEST_F(MainRoadTest, SpeakThroughEspeakEndsWithBothLines) {
+  loadWithEspeak();
+  type("Hello from the main window.");
+  click(false);
+  roadtest::ConsoleCapture console;
+  ASSERT_TRUE(spinUntil([&] { return playbackEnded(console); }, 60.0));
+  spinFor(0.1);
+  EXPECT_EQ(console.text(), "完成\n播放结束2\n");
+  EXPECT_GT(controller_->audioFile->length(), 0);
+  EXPECT_FALSE(controller_->tts_is_save);
+}
+
+TEST_F(MainRoadTest, SpeakWhilePlayingStopsThePlaybackFirst) {
+  loadWithTone();
+  type("long");
+  tone_->frames = 22050 * 60;  // about three seconds on the fast device
+  click(false);
+  ASSERT_TRUE(spinUntil([&] { return controller_->playerNode->isPlaying(); }));
+  const QUrl firstFile = controller_->aiff_tem_URL.value();
+
+  roadtest::ConsoleCapture console;
+  tone_->frames = 4000;
+  click(false);
+  EXPECT_FALSE(controller_->audioEngine->isRunning());
+  EXPECT_FALSE(controller_->playerNode->isPlaying());
+  ASSERT_TRUE(spinUntil([&] { return playbackEnded(console); }));
+  spinFor(0.2);
+  // One playback ended: the first one's completion went with the stop.
+  EXPECT_EQ(console.text(), "完成\n播放结束2\n");
+  EXPECT_NE(controller_->aiff_tem_URL.value(), firstFile);
+  EXPECT_EQ(controller_->audioFile->length(), 4000);
+}
+
+TEST_F(MainRoadTest, EverySetUpConnectsOnlyANewUnitWithTheCurrentPitch) {
+  loadWithTone();
+  type("tone");
+  const auto initialUnit = controller_->auTimePitch;
+  roadtest::ConsoleCapture console;
+  click(false);
+  ASSERT_TRUE(spinUntil([&] { return playbackEnded(console); }));
+  const auto firstUnit = controller_->auTimePitch;
+  EXPECT_NE(firstUnit, initialUnit);
+  EXPECT_FALSE(controller_->audioEngine->isAttached(*initialUnit));
+
+  controller_->pitch = 300.0f;
+  click(false);
+  ASSERT_TRUE(
+      spinUntil([&] { return tone_->reports.size() == 2 && !controller_->audioEngine->isRunning(); }));
+  const auto secondUnit = controller_->auTimePitch;
+  EXPECT_NE(secondUnit, firstUnit);
+  EXPECT_EQ(secondUnit->pitch(), 300.0f);
+  EXPECT_TRUE(controller_->audioEngine->isAttached(*firstUnit));
+  EXPECT_EQ(controller_->audioEngine->inputOf(*firstUnit), nullptr);
+  expectConnected(*controller_);
+}
+
+TEST_F(MainRoadTest, SaveClickAfterAnUnfinishedSpeakIsHandledAsASave) {
+  loadWithTone();
+  type("tone");
+  click(false);
+  click(true);  // before the first synthesis has reported
+  const auto panel = roadtest::answerSavePanels(QString());
+  roadtest::ConsoleCapture console;
+  ASSERT_TRUE(spinUntil([&] { return panel->panels == 1 && !QApplication::activeModalWidget(); }));
+  spinFor(0.2);
+  EXPECT_EQ(tone_->reports.size(), 1u);
+  EXPECT_EQ(console.text(), "");
+  EXPECT_FALSE(controller_->audioEngine->isRunning());
+  EXPECT_FALSE(controller_->playerNode->isPlaying());
+}
+
+TEST_F(MainRoadTest, AnUnreadableTemporaryFileEndsTheRequestQuietly) {
+  loadWithTone();
+  type("tone");
+  const auto panel = roadtest::answerSavePanels(QString());
+  tone_->writeGarbage = true;
+  for (bool save : {false, true}) {
+    roadtest::ConsoleCapture console;
+    click(save);
+    ASSERT_TRUE(spinUntil([&] { return controller_->jd_nsprogressindicator.isHidden(); }));
+    spinFor(0.2);
+    console.restore();
+    EXPECT_EQ(console.text(), "") << save;
+    EXPECT_FALSE(controller_->audioEngine->isRunning());
+    EXPECT_FALSE(controller_->audioFile->isOpen());
+  }
+  EXPECT_EQ(panel->panels, 0);
+
+  // The window stays usable.
+  tone_->writeGarbage = false;
+  roadtest::ConsoleCapture console;
+  click(false);
+  ASSERT_TRUE(spinUntil([&] { return playbackEnded(console); }));
+}
+
+TEST_F(MainRoadTest, NothingRunsOnAControllerThatIsGone) {
+  loadWithEspeak();
+  type("A request that outlives its window.");
+  click(false);
+  controller_.reset();  // before the synthesis reports
+  spinFor(1.0);
+
+  loadWithTone();
+  tone_->frames = 22050 * 60;
+  type("tone");
+  click(false);
+  ASSERT_TRUE(spinUntil([&] { return controller_->playerNode->isPlaying(); }));
+  controller_.reset();  // while playing
+  spinFor(0.3);
+}
+
+}  // namespace
+}  // namespace lorvanta

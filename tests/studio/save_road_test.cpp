@@ -1,0 +1,199 @@
+// The save road, through the real save panel: offline render of the temporary file into
+// the chosen WAV file.
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <memory>
+#include <string>
+
+#include "FixtureVoiceSynthesizer.h"
+#include "SavePanelDriver.h"
+#include "ToneSynthesizer.h"
+
+namespace lorvanta {
+namespace {
+
+using roadtest::ConsoleCapture;
+using roadtest::readSound;
+using roadtest::spinFor;
+using roadtest::spinUntil;
+using roadtest::ToneState;
+
+class SaveRoadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(folder_.isValid());
+    load(roadtest::toneServices(tone_));
+  }
+
+  void load(StudioServices services) {
+    controller_ = std::make_unique<ViewController>(std::nullopt, nullptr, std::move(services));
+    window_.bind(*controller_);
+    controller_->awakeFromNib();
+    controller_->viewDidLoad();
+    window_.text->setPlainText("Text to save.");
+  }
+
+  // Presses Save, answers the panel with `path` (empty: cancel) and waits for the save to end.
+  // Returns what the request wrote to the console after the click.
+  std::string save(const QString& path) {
+    const int reportsBefore = static_cast<int>(tone_->reports.size());
+    controller_->performAction("test_save", nullptr);
+    panel_ = roadtest::answerSavePanels(path);
+    ConsoleCapture console;
+    const bool ended = spinUntil(
+        [&] {
+          const bool reported = usesTone_ ? static_cast<int>(tone_->reports.size()) > reportsBefore
+                                          : controller_->jd_nsprogressindicator.isHidden();
+          return reported && panel_->panels == 1 && !QApplication::activeModalWidget();
+        },
+        60.0);
+    EXPECT_TRUE(ended);
+    spinFor(0.05);
+    return console.text();
+  }
+
+  std::string line(const QString& path) const {
+    return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded).toStdString() + "\n";
+  }
+
+  void expectEngineBackInRealTime() const {
+    EXPECT_FALSE(controller_->audioEngine->isRunning());
+    EXPECT_FALSE(controller_->audioEngine->isInManualRenderingMode());
+    EXPECT_FALSE(controller_->playerNode->isPlaying());
+  }
+
+  std::string temporaryPath() const { return controller_->aiff_tem_URL->toLocalFile().toStdString(); }
+
+  QTemporaryDir folder_;
+  std::shared_ptr<ToneState> tone_ = std::make_shared<ToneState>();
+  bool usesTone_ = true;
+  voicetest::FixtureWindow window_;
+  std::unique_ptr<ViewController> controller_;
+  std::shared_ptr<roadtest::PanelSeen> panel_;
+};
+
+TEST_F(SaveRoadTest, CancelChangesNothingAndPrintsNothing) {
+  EXPECT_EQ(save(QString()), "");
+  EXPECT_EQ(panel_->panels, 1);
+  EXPECT_TRUE(QDir(folder_.path()).isEmpty());
+  expectEngineBackInRealTime();
+  // The panel offers WAV only, may create folders.
+  EXPECT_EQ(panel_->nameFilters.size(), 1);
+  EXPECT_TRUE(panel_->nameFilters.value(0).contains("*.wav"));
+  EXPECT_EQ(panel_->defaultSuffix, "wav");
+  EXPECT_TRUE(panel_->acceptSave);
+  EXPECT_FALSE(panel_->readOnly);
+}
+
+TEST_F(SaveRoadTest, SavedFileHoldsEveryFrameOfTheTemporaryFileUnchangedAtPitchZero) {
+  // Empty, one pass exactly, one frame over a pass, three passes.
+  for (int64_t frames : {int64_t{0}, int64_t{8096}, int64_t{8097}, int64_t{20000}}) {
+    SCOPED_TRACE(frames);
+    tone_->frames = frames;
+    const QString path = folder_.filePath(QString("tone-%1.wav").arg(frames));
+    EXPECT_EQ(save(path), line(path) + line(path));
+
+    const roadtest::SoundData source = readSound(temporaryPath());
+    const roadtest::SoundData saved = readSound(path.toStdString());
+    ASSERT_TRUE(source.opened && saved.opened);
+    EXPECT_EQ(saved.info.format & SF_FORMAT_TYPEMASK, SF_FORMAT_WAV);
+    EXPECT_EQ(saved.info.format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_16);
+    EXPECT_EQ(saved.info.samplerate, source.info.samplerate);
+    EXPECT_EQ(saved.info.channels, 1);
+    EXPECT_EQ(saved.info.frames, frames);
+    EXPECT_TRUE(saved.samples == source.samples);
+    expectEngineBackInRealTime();
+  }
+}
+
+TEST_F(SaveRoadTest, AnOctaveUpKeepsTheLengthAndDoublesTheFrequency) {
+  tone_->frames = 44100;
+  controller_->pitch = 1200.0f;
+  const QString path = folder_.filePath("up.wav");
+  save(path);
+  const roadtest::SoundData saved = readSound(path.toStdString());
+  ASSERT_TRUE(saved.opened);
+  EXPECT_EQ(saved.info.frames, 44100);
+  // Away from the edges, where the unit settles.
+  const double frequency = roadtest::zeroCrossingFrequency(saved.samples, 8000, 36000, saved.info.samplerate);
+  EXPECT_NEAR(frequency, 2 * tone_->frequency, 5.0);
+  EXPECT_GT(roadtest::rms(saved.samples, 8000, 36000), 0.2);
+  expectEngineBackInRealTime();
+}
+
+TEST_F(SaveRoadTest, EspeakSpeechIsSavedShiftedWithTheSameLength) {
+  StudioServices services;
+  services.makeOutputDevice = [] { return std::make_unique<roadtest::FastOutputDevice>(); };
+  load(std::move(services));
+  usesTone_ = false;
+  window_.text->setPlainText("The quick brown fox jumps over the lazy dog.");
+  controller_->pitch = 1200.0f;
+  const QString path = folder_.filePath("speech.wav");
+  EXPECT_EQ(save(path), line(path) + line(path));
+
+  const roadtest::SoundData source = readSound(temporaryPath());
+  const roadtest::SoundData saved = readSound(path.toStdString());
+  ASSERT_TRUE(source.opened && saved.opened);
+  ASSERT_GT(source.info.frames, 10000);
+  EXPECT_EQ(saved.info.frames, source.info.frames);
+  const size_t n = source.samples.size();
+  EXPECT_GT(roadtest::rms(saved.samples, 0, n), 0.25 * roadtest::rms(source.samples, 0, n));
+  EXPECT_FALSE(saved.samples == source.samples);
+}
+
+TEST_F(SaveRoadTest, AnExistingDestinationIsReplaced) {
+  const QString path = folder_.filePath("old.wav");
+  {
+    ToneState longer;
+    longer.frames = 100000;
+    ASSERT_TRUE(roadtest::writeTone(path.toStdString(), longer));
+  }
+  save(path);
+  EXPECT_EQ(panel_->replaceQuestions, 1);
+  const roadtest::SoundData saved = readSound(path.toStdString());
+  ASSERT_TRUE(saved.opened);
+  EXPECT_EQ(saved.info.frames, tone_->frames);
+  EXPECT_EQ(saved.info.format & SF_FORMAT_TYPEMASK, SF_FORMAT_WAV);
+}
+
+TEST_F(SaveRoadTest, AFolderThatCannotBeWrittenLeavesNothingAndTheWindowUsable) {
+  // Root may write into any folder of its own; /proc takes no new files from anybody.
+  QString folder = QStringLiteral("/proc");
+  if (::geteuid() != 0) {
+    folder = folder_.filePath("locked");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+  }
+  const QString path = folder + "/lost.wav";
+  EXPECT_EQ(save(path), line(path) + line(path));
+  EXPECT_FALSE(QFileInfo::exists(path));
+  expectEngineBackInRealTime();
+
+  const QString good = folder_.filePath("after.wav");
+  save(good);
+  EXPECT_EQ(readSound(good.toStdString()).info.frames, tone_->frames);
+}
+
+TEST_F(SaveRoadTest, ASaveDuringPlaybackStopsItAndPlaysNothing) {
+  window_.text->setPlainText("long");
+  tone_->frames = 22050 * 60;
+  controller_->performAction("playTTS", nullptr);
+  ASSERT_TRUE(spinUntil([&] { return controller_->playerNode->isPlaying(); }));
+
+  tone_->frames = 20000;
+  const QString path = folder_.filePath("during.wav");
+  const std::string out = save(path);
+  EXPECT_EQ(out, line(path) + line(path));
+  EXPECT_EQ(readSound(path.toStdString()).info.frames, 20000);
+  expectEngineBackInRealTime();
+}
+
+}  // namespace
+}  // namespace lorvanta
