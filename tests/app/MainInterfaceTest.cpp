@@ -1,0 +1,220 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QStandardItemModel>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "app/AppDelegate.h"
+#include "platform/Application.h"
+#include "platform/Bundle.h"
+#include "platform/InterfaceLoader.h"
+#include "platform/MainQueue.h"
+#include "platform/Workspace.h"
+
+namespace lorvanta {
+namespace {
+
+struct Record {
+  std::map<QString, QWidget*> outlets;
+  std::vector<QString> actions;  // "action sender"
+  std::vector<QString> lifecycle;
+};
+
+Record& record() {
+  static Record r;
+  return r;
+}
+
+const QStringList kOutlets{"fVoicesPopUpButton", "fSpokenTextView", "rate_slider",           "pitch_slider",
+                           "rate_textfield",     "pitch_textfield", "jd_nsprogressindicator"};
+const QStringList kActions{"playTTS", "test_save", "set_rate_slider_action",
+                           "set_picth_rate_textfield_action", "voicePopupSelected"};
+
+// Stands in for the window's controller: records what the interface file binds.
+class RecordingViewController : public InterfaceTarget {
+ public:
+  bool setOutlet(const QString& name, QWidget* widget) override {
+    if (!kOutlets.contains(name)) return false;
+    record().outlets[name] = widget;
+    return true;
+  }
+  bool respondsToAction(const QString& action) const override { return kActions.contains(action); }
+  void performAction(const QString& action, QObject* sender) override {
+    record().actions.push_back(action + " " + sender->objectName());
+  }
+  void viewDidLoad() override { record().lifecycle.push_back("viewDidLoad"); }
+};
+
+// AppDelegate's answers, with the notices recorded.
+class RecordingAppDelegate : public ApplicationDelegate {
+ public:
+  bool setOutlet(const QString&, QWidget*) override { return false; }
+  bool respondsToAction(const QString& action) const override { return real.respondsToAction(action); }
+  void performAction(const QString& action, QObject* sender) override { real.performAction(action, sender); }
+  void applicationDidFinishLaunching() override {
+    const auto windows = applicationWindows();
+    const bool shown = !windows.empty() && windows.front()->isVisible();
+    record().lifecycle.push_back(shown ? "didFinishLaunching after show" : "didFinishLaunching before show");
+  }
+  void applicationWillTerminate() override { record().lifecycle.push_back("willTerminate"); }
+  bool applicationShouldTerminateAfterLastWindowClosed() override {
+    return real.applicationShouldTerminateAfterLastWindowClosed();
+  }
+  AppDelegate real;
+};
+
+class MainInterfaceTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    record() = {};
+    auto& registry = InterfaceClassRegistry::shared();
+    registry.registerClass("AppDelegate",
+                           [](const InterfaceCoder& c) { return std::make_unique<AppDelegate>(c); });
+    registry.registerClass("ViewController",
+                           [](const InterfaceCoder&) { return std::make_unique<RecordingViewController>(); });
+    Workspace::shared().setOpener([this](const QUrl& url) {
+      opened.push_back(url.toString());
+      return true;
+    });
+  }
+  void TearDown() override { Workspace::shared().setOpener({}); }
+
+  static QString mainInterfacePath() { return Bundle(LORVANTA_RESOURCE_DIR).pathForResource("main.ui"); }
+  std::vector<QString> opened;
+};
+
+TEST_F(MainInterfaceTest, LoadsWithEveryOutletBoundAndNoProblem) {
+  ASSERT_FALSE(mainInterfacePath().isEmpty());
+  testing::internal::CaptureStderr();
+  LoadedInterface loaded = loadInterfaceFile(mainInterfacePath());
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  ASSERT_TRUE(loaded.window);
+  EXPECT_TRUE(loaded.problems.isEmpty()) << loaded.problems.join("\n").toStdString();
+  ASSERT_NE(loaded.delegate, nullptr);
+  EXPECT_NE(dynamic_cast<AppDelegate*>(loaded.delegate), nullptr);
+  ASSERT_NE(loaded.controller, nullptr);
+  EXPECT_EQ(record().lifecycle, std::vector<QString>{"viewDidLoad"});
+
+  ASSERT_EQ(record().outlets.size(), 7u);
+  auto& o = record().outlets;
+  EXPECT_NE(qobject_cast<QComboBox*>(o["fVoicesPopUpButton"]), nullptr);
+  EXPECT_NE(qobject_cast<QPlainTextEdit*>(o["fSpokenTextView"]), nullptr);
+  EXPECT_NE(qobject_cast<QLineEdit*>(o["rate_textfield"]), nullptr);
+  EXPECT_NE(qobject_cast<QLineEdit*>(o["pitch_textfield"]), nullptr);
+  auto* rate = qobject_cast<QSlider*>(o["rate_slider"]);
+  auto* pitch = qobject_cast<QSlider*>(o["pitch_slider"]);
+  ASSERT_TRUE(rate && pitch);
+  EXPECT_EQ(rate->minimum(), 80);
+  EXPECT_EQ(rate->maximum(), 450);
+  EXPECT_EQ(pitch->minimum(), -2400);
+  EXPECT_EQ(pitch->maximum(), 2400);
+  auto* busy = qobject_cast<QProgressBar*>(o["jd_nsprogressindicator"]);
+  ASSERT_NE(busy, nullptr);
+  EXPECT_TRUE(busy->isHidden());
+  EXPECT_EQ(busy->maximum(), 0);
+}
+
+TEST_F(MainInterfaceTest, VoicePopUpHoldsItsTwoFixedItems) {
+  LoadedInterface loaded = loadInterfaceFile(mainInterfacePath());
+  auto* box = qobject_cast<QComboBox*>(record().outlets["fVoicesPopUpButton"]);
+  ASSERT_NE(box, nullptr);
+  ASSERT_EQ(box->count(), 2);
+  EXPECT_EQ(box->itemText(0), "System Default Voice");
+  auto* model = qobject_cast<QStandardItemModel*>(box->model());
+  ASSERT_NE(model, nullptr);
+  EXPECT_TRUE(model->item(0)->isEnabled());
+  EXPECT_FALSE(model->item(1)->isEnabled());  // not a voice: cannot be chosen
+}
+
+TEST_F(MainInterfaceTest, MenuCommandsOpenTheirPagesEachTime) {
+  LoadedInterface loaded = loadInterfaceFile(mainInterfacePath());
+  ASSERT_TRUE(loaded.window);
+  QAction* about = nullptr;
+  QAction* shop = nullptr;
+  QAction* quit = nullptr;
+  for (QAction* action : loaded.window->findChildren<QAction*>()) {
+    if (action->text() == "About Lorvanta") about = action;
+    if (action->text() == QString::fromUtf8("More Apps…")) shop = action;
+    if (action->text().remove('&') == "Quit") quit = action;
+  }
+  ASSERT_TRUE(about && shop && quit);
+  // Reachable from the menu bar.
+  QList<QAction*> inMenus;
+  for (QMenu* menu : loaded.window->menuBar()->findChildren<QMenu*>()) inMenus += menu->actions();
+  EXPECT_TRUE(inMenus.contains(about) && inMenus.contains(shop) && inMenus.contains(quit));
+
+  about->trigger();
+  about->trigger();
+  shop->trigger();
+  shop->trigger();
+  const std::vector<QString> expected{kAboutPageAddress, kAboutPageAddress, kShopPageAddress,
+                                      kShopPageAddress};
+  EXPECT_EQ(opened, expected);
+  EXPECT_TRUE(record().actions.empty());
+}
+
+TEST_F(MainInterfaceTest, ControlsSendTheControllerActions) {
+  LoadedInterface loaded = loadInterfaceFile(mainInterfacePath());
+  QMainWindow* w = loaded.window.get();
+  auto& o = record().outlets;
+  for (QPushButton* button : w->findChildren<QPushButton*>()) button->click();
+  auto* rate = qobject_cast<QSlider*>(o["rate_slider"]);
+  rate->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+  QKeyEvent right(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier);
+  QCoreApplication::sendEvent(o["pitch_slider"], &right);
+  emit qobject_cast<QLineEdit*>(o["rate_textfield"])->editingFinished();
+  emit qobject_cast<QLineEdit*>(o["pitch_textfield"])->editingFinished();
+  emit qobject_cast<QComboBox*>(o["fVoicesPopUpButton"])->activated(0);
+  auto& a = record().actions;
+  auto has = [&a](const QString& entry) { return std::find(a.begin(), a.end(), entry) != a.end(); };
+  EXPECT_TRUE(has("test_save saveButton"));
+  EXPECT_TRUE(has("playTTS speakButton"));
+  EXPECT_TRUE(has("set_rate_slider_action rate_slider"));
+  EXPECT_TRUE(has("set_rate_slider_action pitch_slider"));
+  EXPECT_TRUE(has("set_picth_rate_textfield_action rate_textfield"));
+  EXPECT_TRUE(has("set_picth_rate_textfield_action pitch_textfield"));
+  EXPECT_TRUE(has("voicePopupSelected fVoicesPopUpButton"));
+  EXPECT_EQ(a.size(), 7u);
+}
+
+TEST_F(MainInterfaceTest, ClosingTheLastWindowQuitsAfterTheLaunchNotices) {
+  InterfaceClassRegistry::shared().registerClass(
+      "AppDelegate", [](const InterfaceCoder&) { return std::make_unique<RecordingAppDelegate>(); });
+  mainQueueAfter(0.2, [] {
+    const auto windows = applicationWindows();
+    ASSERT_FALSE(windows.empty());
+    EXPECT_NE(qobject_cast<QMainWindow*>(windows.front()), nullptr);
+    windows.front()->close();
+  });
+  const int code = runMainInterface(Bundle(LORVANTA_RESOURCE_DIR));
+  EXPECT_EQ(code, 0);
+  const std::vector<QString> expected{"viewDidLoad", "didFinishLaunching after show", "willTerminate"};
+  EXPECT_EQ(record().lifecycle, expected);
+}
+
+TEST_F(MainInterfaceTest, MissingInterfaceFileEndsWithCodeOne) {
+  QTemporaryDir empty;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(runMainInterface(Bundle(empty.path())), 1);
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("main.ui"), std::string::npos) << err;
+}
+
+}  // namespace
+}  // namespace lorvanta
