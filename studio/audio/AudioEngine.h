@@ -60,7 +60,8 @@ class AudioEngine {
   // Frames rendered since manual rendering was switched on.
   int64_t manualRenderingSampleTime() const;
   // Pulls `frames` (at most the maximum) through the graph on the calling thread.
-  AudioEngineManualRenderingStatus renderOffline(uint32_t frames, AudioPCMBuffer& buffer, AudioError* error = nullptr);
+  AudioEngineManualRenderingStatus renderOffline(uint32_t frames, AudioPCMBuffer& buffer,
+                                                 AudioError* error = nullptr);
 
  private:
   struct Impl;

@@ -1,0 +1,299 @@
+#include "studio/audio/AudioFile.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <mutex>
+#include <vector>
+
+namespace lorvanta {
+
+namespace {
+
+using Container = AudioFileSettings::Container;
+using SampleFormat = AudioFileSettings::SampleFormat;
+
+constexpr int kErrorNotWritable = 100;
+constexpr int kErrorChannelCount = 101;
+
+void setError(AudioError* error, int code, std::string message) {
+  if (error) *error = AudioError{code, std::move(message)};
+}
+
+std::string lowerExtension(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  const auto dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  std::string ext = path.substr(dot + 1);
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+  return ext;
+}
+
+uint32_t bitDepthOf(SampleFormat format) {
+  switch (format) {
+    case SampleFormat::PCM8:
+      return 8;
+    case SampleFormat::PCM16:
+      return 16;
+    case SampleFormat::PCM24:
+      return 24;
+    case SampleFormat::PCM32:
+      return 32;
+    case SampleFormat::Float32:
+      return 32;
+    case SampleFormat::Float64:
+      return 64;
+    case SampleFormat::Unknown:
+      break;
+  }
+  return 0;
+}
+
+SampleFormat sampleFormatOf(int sfFormat) {
+  switch (sfFormat & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+      return SampleFormat::PCM8;
+    case SF_FORMAT_PCM_16:
+      return SampleFormat::PCM16;
+    case SF_FORMAT_PCM_24:
+      return SampleFormat::PCM24;
+    case SF_FORMAT_PCM_32:
+      return SampleFormat::PCM32;
+    case SF_FORMAT_FLOAT:
+      return SampleFormat::Float32;
+    case SF_FORMAT_DOUBLE:
+      return SampleFormat::Float64;
+    default:
+      return SampleFormat::Unknown;
+  }
+}
+
+Container containerOf(int sfFormat) {
+  switch (sfFormat & SF_FORMAT_TYPEMASK) {
+    case SF_FORMAT_AIFF:
+      return Container::AIFF;
+    case SF_FORMAT_WAV:
+    case SF_FORMAT_WAVEX:
+      return Container::WAV;
+    default:
+      return Container::Unknown;
+  }
+}
+
+SampleFormat pcmOfDepth(uint32_t bits) {
+  switch (bits) {
+    case 8:
+      return SampleFormat::PCM8;
+    case 16:
+      return SampleFormat::PCM16;
+    case 24:
+      return SampleFormat::PCM24;
+    case 32:
+      return SampleFormat::PCM32;
+    default:
+      return SampleFormat::Unknown;
+  }
+}
+
+int sfSubtype(Container container, SampleFormat format) {
+  switch (format) {
+    case SampleFormat::PCM8:
+      return container == Container::WAV ? SF_FORMAT_PCM_U8 : SF_FORMAT_PCM_S8;
+    case SampleFormat::PCM16:
+      return SF_FORMAT_PCM_16;
+    case SampleFormat::PCM24:
+      return SF_FORMAT_PCM_24;
+    case SampleFormat::PCM32:
+      return SF_FORMAT_PCM_32;
+    case SampleFormat::Float32:
+      return SF_FORMAT_FLOAT;
+    case SampleFormat::Float64:
+      return SF_FORMAT_DOUBLE;
+    case SampleFormat::Unknown:
+      break;
+  }
+  return 0;
+}
+
+bool isInteger(SampleFormat format) {
+  return format == SampleFormat::PCM8 || format == SampleFormat::PCM16 || format == SampleFormat::PCM24 ||
+         format == SampleFormat::PCM32;
+}
+
+// Float to the top `bits` bits of an int, rounded and clipped; libsndfile keeps those bits.
+int32_t toInt(float sample, uint32_t bits) {
+  if (!(sample == sample)) return 0;  // NaN
+  const double scale = std::ldexp(1.0, static_cast<int>(bits) - 1);
+  const double v = std::nearbyint(static_cast<double>(sample) * scale);
+  const double clipped = std::clamp(v, -scale, scale - 1.0);
+  return static_cast<int32_t>(static_cast<int64_t>(clipped) * (int64_t{1} << (32 - bits)));
+}
+
+}  // namespace
+
+struct AudioFile::Impl {
+  mutable std::mutex mutex;
+  SNDFILE* file = nullptr;
+  SF_INFO info{};
+  bool writing = false;
+  std::string path;
+  AudioFileSettings settings;
+  int64_t length = 0;
+  std::vector<float> interleaved;
+  std::vector<int32_t> interleavedInt;
+
+  ~Impl() {
+    if (file) sf_close(file);
+  }
+};
+
+AudioFile::AudioFile() : impl_(std::make_unique<Impl>()) {}
+AudioFile::~AudioFile() = default;
+
+std::shared_ptr<AudioFile> AudioFile::openForReading(const std::string& path, AudioError* error) {
+  auto result = std::make_shared<AudioFile>();
+  Impl& d = *result->impl_;
+  d.file = sf_open(path.c_str(), SFM_READ, &d.info);
+  if (!d.file) {
+    setError(error, sf_error(nullptr), "cannot open \"" + path + "\" for reading: " + sf_strerror(nullptr));
+    return nullptr;
+  }
+  if (d.info.channels <= 0 || d.info.samplerate <= 0) {
+    setError(error, SF_ERR_MALFORMED_FILE, "\"" + path + "\" has no valid audio format");
+    return nullptr;
+  }
+  d.path = path;
+  d.length = std::max<sf_count_t>(d.info.frames, 0);
+  d.settings.container = containerOf(d.info.format);
+  d.settings.sampleFormat = sampleFormatOf(d.info.format);
+  d.settings.sampleRate = d.info.samplerate;
+  d.settings.channelCount = static_cast<uint32_t>(d.info.channels);
+  d.settings.bitDepth = bitDepthOf(d.settings.sampleFormat);
+  return result;
+}
+
+std::shared_ptr<AudioFile> AudioFile::openForWriting(const std::string& path,
+                                                     const AudioFileSettings& settings, AudioError* error) {
+  const std::string ext = lowerExtension(path);
+  Container container = settings.container;
+  if (ext == "wav") {
+    container = Container::WAV;
+  } else if (ext == "aif" || ext == "aiff" || ext == "aifc") {
+    container = Container::AIFF;
+  }
+  if (container == Container::Unknown) {
+    setError(error, SF_ERR_UNRECOGNISED_FORMAT, "no audio file type for \"" + path + "\"");
+    return nullptr;
+  }
+  SampleFormat sampleFormat = settings.sampleFormat;
+  if (sampleFormat == SampleFormat::Unknown) sampleFormat = pcmOfDepth(settings.bitDepth);
+  const double rate = settings.sampleRate;
+  if (sampleFormat == SampleFormat::Unknown || !(rate >= 1.0 && rate <= 1e6) || settings.channelCount == 0 ||
+      settings.channelCount > 64) {
+    setError(error, SF_ERR_UNSUPPORTED_ENCODING, "unsupported settings for \"" + path + "\"");
+    return nullptr;
+  }
+
+  auto result = std::make_shared<AudioFile>();
+  Impl& d = *result->impl_;
+  d.info.samplerate = static_cast<int>(std::lround(rate));
+  d.info.channels = static_cast<int>(settings.channelCount);
+  d.info.format =
+      (container == Container::WAV ? SF_FORMAT_WAV : SF_FORMAT_AIFF) | sfSubtype(container, sampleFormat);
+  if (!sf_format_check(&d.info)) {
+    setError(error, SF_ERR_UNSUPPORTED_ENCODING, "unsupported settings for \"" + path + "\"");
+    return nullptr;
+  }
+  d.file = sf_open(path.c_str(), SFM_WRITE, &d.info);
+  if (!d.file) {
+    setError(error, sf_error(nullptr), "cannot open \"" + path + "\" for writing: " + sf_strerror(nullptr));
+    return nullptr;
+  }
+  d.writing = true;
+  d.path = path;
+  d.settings = AudioFileSettings{container, sampleFormat, static_cast<double>(d.info.samplerate),
+                                 settings.channelCount, bitDepthOf(sampleFormat)};
+  return result;
+}
+
+bool AudioFile::isOpen() const { return impl_->file != nullptr; }
+const std::string& AudioFile::path() const { return impl_->path; }
+
+AudioFormat AudioFile::processingFormat() const {
+  if (!impl_->file) return {};
+  return AudioFormat{impl_->settings.sampleRate, impl_->settings.channelCount};
+}
+
+AudioFileFormat AudioFile::fileFormat() const { return AudioFileFormat{impl_->settings}; }
+
+int64_t AudioFile::length() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->length;
+}
+
+bool AudioFile::writeFromBuffer(const AudioPCMBuffer& buffer, AudioError* error) {
+  Impl& d = *impl_;
+  std::lock_guard lock(d.mutex);
+  if (!d.file || !d.writing) {
+    setError(error, kErrorNotWritable, "the file is not open for writing");
+    return false;
+  }
+  const uint32_t channels = d.settings.channelCount;
+  if (buffer.format().channelCount != channels) {
+    setError(error, kErrorChannelCount, "the buffer's channel count differs from the file's");
+    return false;
+  }
+  const uint32_t frames = buffer.frameLength();
+  if (frames == 0) return true;
+  const size_t samples = size_t{frames} * channels;
+  sf_count_t written = 0;
+  if (isInteger(d.settings.sampleFormat)) {
+    // Grows once to the largest buffer written; the same storage serves every later write.
+    if (d.interleavedInt.size() < samples) d.interleavedInt.resize(samples);
+    const uint32_t bits = d.settings.bitDepth;
+    for (uint32_t c = 0; c < channels; ++c) {
+      const float* src = buffer.channelData(c);
+      for (uint32_t i = 0; i < frames; ++i) d.interleavedInt[size_t{i} * channels + c] = toInt(src[i], bits);
+    }
+    written = sf_writef_int(d.file, d.interleavedInt.data(), frames);
+  } else {
+    if (d.interleaved.size() < samples) d.interleaved.resize(samples);
+    for (uint32_t c = 0; c < channels; ++c) {
+      const float* src = buffer.channelData(c);
+      for (uint32_t i = 0; i < frames; ++i) d.interleaved[size_t{i} * channels + c] = src[i];
+    }
+    written = sf_writef_float(d.file, d.interleaved.data(), frames);
+  }
+  if (written > 0) d.length += written;
+  if (written != static_cast<sf_count_t>(frames)) {
+    setError(error, sf_error(d.file), std::string("write failed: ") + sf_strerror(d.file));
+    return false;
+  }
+  return true;
+}
+
+uint32_t AudioFile::readFrames(int64_t startFrame, uint32_t frames, AudioPCMBuffer& buffer) {
+  Impl& d = *impl_;
+  std::lock_guard lock(d.mutex);
+  buffer.setFrameLength(0);
+  if (!d.file || d.writing || startFrame < 0 || startFrame >= d.length) return 0;
+  const int64_t wanted = std::min<int64_t>({frames, buffer.frameCapacity(), d.length - startFrame});
+  if (wanted <= 0 || sf_seek(d.file, startFrame, SEEK_SET) < 0) return 0;
+  const uint32_t fileChannels = d.settings.channelCount;
+  const size_t samples = static_cast<size_t>(wanted) * fileChannels;
+  if (d.interleaved.size() < samples) d.interleaved.resize(samples);
+  const sf_count_t got = std::max<sf_count_t>(sf_readf_float(d.file, d.interleaved.data(), wanted), 0);
+  const uint32_t outChannels = buffer.format().channelCount;
+  for (uint32_t c = 0; c < outChannels; ++c) {
+    const uint32_t from = std::min(c, fileChannels - 1);
+    float* dst = buffer.channelData(c);
+    for (sf_count_t i = 0; i < got; ++i) dst[i] = d.interleaved[static_cast<size_t>(i) * fileChannels + from];
+  }
+  buffer.setFrameLength(static_cast<uint32_t>(got));
+  return static_cast<uint32_t>(got);
+}
+
+}  // namespace lorvanta

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <soundtouch/SoundTouch.h>
+
+#include <array>
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "studio/audio/AudioUnitTimePitch.h"
+#include "studio/audio/dsp/RenderGraph.h"
+
+namespace lorvanta {
+
+// Pitch shifting on SoundTouch with its delay compensated: output frame n is input frame n.
+//
+// Processors: pitch 0 passes the input through untouched; any other pitch runs in one of
+// four SoundTouch slots. The main thread prepares a slot for a new pitch and hands it over
+// through `pending`; the render thread starts it at the current frame and cross-fades to it,
+// so a change is heard within one fade. Only the main thread reconfigures the filters (that
+// allocates); the render thread only feeds, reads and clears them.
+struct AudioUnitTimePitch::Impl final : audio::RenderSource {
+  static constexpr int kSlots = 4;
+  static constexpr int kNone = -1;
+  static constexpr int kPassThrough = -2;
+  static constexpr uint64_t kHistoryFrames = 65536;
+  static constexpr uint32_t kFeedChunk = 256;
+  enum SlotState : int { Free = 0, Preparing = 1, Pending = 2, Rendering = 3 };
+
+  struct Slot {
+    soundtouch::SoundTouch stretch;
+    std::atomic<int> state{Free};
+    int delay = 0;          // frames of output before the output lines up with the input
+    int64_t fedTo = 0;      // render thread: input frames fed so far
+    int64_t toDiscard = 0;  // render thread: leading output frames still to drop
+  };
+
+  Impl();
+
+  // Main thread, while the engine renders nothing.
+  void configure(double sampleRate, uint32_t channels);
+  void setPitch(float cents);
+  // Render thread.
+  void render(float* const* out, uint32_t frames, int64_t sampleTime, audio::RenderContext& context) override;
+
+  // Engine wiring, changed while nothing renders.
+  audio::RenderSource* upstream = nullptr;
+
+  // Shared, atomic.
+  std::atomic<float> pitch{0.0f};
+  std::atomic<int> pending{kNone};
+  std::atomic<bool> resetRequested{false};
+
+ private:
+  int preparePending(float cents);  // main thread, under mainMutex
+  int delayFor(float cents) const;
+  void resync(int64_t sampleTime, audio::RenderContext& context);
+  void begin(int processor);
+  void produce(int processor, float* interleaved, uint32_t frames, audio::RenderContext& context);
+  void pullInput(audio::RenderContext& context);
+  void release(int processor);
+
+  std::mutex mainMutex;
+  bool configured = false;
+  double rate = 0.0;
+  uint32_t channels = 0;
+  std::array<float, 49> delayTable{};  // by semitone, -24 .. 24
+  std::array<Slot, kSlots> slots;
+
+  // Render thread only.
+  std::vector<float> history;  // kHistoryFrames interleaved frames of input
+  std::vector<float> mixA, mixB;
+  std::vector<float> planar;
+  std::array<float*, audio::kMaxRenderChannels> planarPointers{};
+  int64_t inPos = 0;
+  int64_t outPos = 0;
+  int active = kPassThrough;
+  int outgoing = kNone;
+  uint32_t fadeLength = 1;
+  uint32_t fadePosition = 0;
+};
+
+}  // namespace lorvanta
