@@ -21,12 +21,16 @@ void Alert::beginSheetModalForWindow(QWidget* window, std::function<void(int64_t
     box->setDefaultButton(static_cast<QPushButton*>(buttons->front()));
     box->setEscapeButton(buttons->back());
   }
-  QObject::connect(box, &QMessageBox::finished, box, [box, buttons, handler = std::move(handler)](int) {
+  // The handler, and whatever it holds, goes as soon as it has run.
+  auto pending = std::make_shared<std::function<void(int64_t)>>(std::move(handler));
+  QObject::connect(box, &QMessageBox::finished, box, [box, buttons, pending](int) {
     int64_t code = kNoButtonReturn;
     for (size_t i = 0; i < buttons->size(); ++i) {
       if ((*buttons)[i] == box->clickedButton()) code = kFirstButtonReturn + static_cast<int64_t>(i);
     }
     box->deleteLater();
+    std::function<void(int64_t)> handler = std::move(*pending);
+    *pending = nullptr;
     if (handler) handler(code);
   });
   box->open();
