@@ -8,10 +8,11 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTest>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <thread>
 
 #include "FixtureVoiceSynthesizer.h"
 #include "platform/Bundle.h"
@@ -48,7 +49,7 @@ qint64 runMainQueue(
   clock.start();
   while (!done() && clock.elapsed() < static_cast<qint64>(seconds * 1000)) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QTest::qWait(5);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return clock.elapsed();
 }
@@ -289,13 +290,13 @@ TEST_F(ReviewPromptTest, ShowsOneNonModalInvitationWithoutBlocking) {
 TEST_F(ReviewPromptTest, RateOpensTheProductPageAndNotNowOnlyCloses) {
   ReviewPrompt::requestReview();
   ASSERT_EQ(visiblePrompts().size(), 1);
-  QTest::mouseClick(button(visiblePrompts()[0], QStringLiteral("Not Now")), Qt::LeftButton);
+  button(visiblePrompts()[0], QStringLiteral("Not Now"))->click();
   EXPECT_TRUE(visiblePrompts().isEmpty());
   EXPECT_TRUE(opened_.isEmpty());
 
   ReviewPrompt::requestReview();
   ASSERT_EQ(visiblePrompts().size(), 1);
-  QTest::mouseClick(button(visiblePrompts()[0], QStringLiteral("Rate Lorvanta")), Qt::LeftButton);
+  button(visiblePrompts()[0], QStringLiteral("Rate Lorvanta"))->click();
   EXPECT_TRUE(visiblePrompts().isEmpty());
   EXPECT_EQ(opened_, QList<QUrl>{QUrl(QStringLiteral("https://www.lorvanta.app/lorvanta"))});
 }
