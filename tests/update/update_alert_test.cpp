@@ -1,0 +1,180 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QUrl>
+#include <QWidget>
+#include <memory>
+
+#include "FixtureHttpServer.h"
+#include "UpdateTestSupport.h"
+#include "platform/UserDefaults.h"
+#include "platform/Workspace.h"
+#include "update/UpdateManager.h"
+
+namespace lorvanta {
+namespace {
+
+using testing::FixtureBundle;
+using testing::FixtureHttpServer;
+
+class UpdateAlertTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::clearSkipMemory();
+    window_ = std::make_unique<QWidget>();
+    window_->show();
+    Workspace::shared().setOpener([this](const QUrl& url) {
+      opened_.push_back(url.toString());
+      return true;
+    });
+  }
+  void TearDown() override {
+    Workspace::shared().setOpener({});
+    window_.reset();
+    testing::closeAllWindows();
+    testing::clearSkipMemory();
+  }
+
+  // Runs a check that finds `storeVersion` against `installedVersion` and returns its alert.
+  QMessageBox* alertFor(const QString& installedVersion, const std::string& storeVersion,
+                        bool withStringTable = false) {
+    bundle_ = std::make_unique<FixtureBundle>(installedVersion, withStringTable);
+    server_.setReply("/lookup", {200, testing::lookupReply(storeVersion), "", false});
+    manager_ = UpdateManager::create(server_.url("/lookup?id=1482726981"));
+    EXPECT_TRUE(testing::waitUntil([] { return testing::visibleAlert() != nullptr; }));
+    return testing::visibleAlert();
+  }
+
+  FixtureHttpServer server_;
+  std::unique_ptr<QWidget> window_;
+  std::unique_ptr<FixtureBundle> bundle_;
+  std::weak_ptr<UpdateManager> manager_;
+  std::vector<QString> opened_;
+};
+
+QStringList titlesLeftToRight(QMessageBox* box) {
+  QList<QAbstractButton*> buttons = box->buttons();
+  std::sort(buttons.begin(), buttons.end(), [box](QAbstractButton* a, QAbstractButton* b) {
+    return a->mapTo(box, QPoint()).x() < b->mapTo(box, QPoint()).x();
+  });
+  QStringList titles;
+  for (QAbstractButton* button : buttons) titles << button->text();
+  return titles;
+}
+
+TEST_F(UpdateAlertTest, ShowsBothNumbersInTheirTextForm) {
+  struct Case {
+    QString installed;
+    std::string store;
+    QString informative;
+  };
+  const Case cases[] = {
+      {"1.10", "1.2", "本地版本: 1.1\n最新版本: 1.2"},
+      {"2", "2.5", "本地版本: 2.0\n最新版本: 2.5"},
+      {"1.0", "1.25", "本地版本: 1.0\n最新版本: 1.25"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.informative.toStdString());
+    QMessageBox* box = alertFor(c.installed, c.store);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), "检测到新版本");
+    EXPECT_EQ(box->informativeText(), c.informative);
+    EXPECT_EQ(titlesLeftToRight(box), QStringList({"去更新", "跳过本版本更新", "以后再说"}));
+    EXPECT_EQ(box->defaultButton(), testing::alertButton(box, "去更新"));
+    testing::alertButton(box, "以后再说")->click();
+    EXPECT_TRUE(testing::waitUntil([this] { return manager_.expired(); }));
+  }
+}
+
+TEST_F(UpdateAlertTest, EnglishTextsFromTheStringTable) {
+  QMessageBox* box = alertFor("1.10", "1.2", /*withStringTable=*/true);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->text(), "A New Version Is Available");
+  EXPECT_EQ(box->informativeText(), "Installed version: 1.1\nLatest version: 1.2");
+  EXPECT_EQ(titlesLeftToRight(box), QStringList({"Update", "Skip This Version", "Not Now"}));
+  testing::alertButton(box, "Not Now")->click();
+}
+
+TEST_F(UpdateAlertTest, EachAnswerHasItsOwnEffect) {
+  enum class Answer { Update, Skip, NotNow, Escape };
+  struct Case {
+    const char* name;
+    Answer answer;
+    bool stored;
+    bool opened;
+  };
+  const Case cases[] = {
+      {"update", Answer::Update, false, true},
+      {"skip", Answer::Skip, true, false},
+      {"not now", Answer::NotNow, false, false},
+      {"escape", Answer::Escape, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::clearSkipMemory();
+    opened_.clear();
+    const QByteArray before = testing::settingsFileContents();
+    QMessageBox* box = alertFor("1.10", "1.2");
+    ASSERT_NE(box, nullptr);
+    switch (c.answer) {
+      case Answer::Update:
+        testing::alertButton(box, "去更新")->click();
+        break;
+      case Answer::Skip:
+        testing::alertButton(box, "跳过本版本更新")->click();
+        break;
+      case Answer::NotNow:
+        testing::alertButton(box, "以后再说")->click();
+        break;
+      case Answer::Escape: {
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QCoreApplication::sendEvent(box, &escape);
+        break;
+      }
+    }
+    // The manager lives until the answer, then goes.
+    EXPECT_TRUE(testing::waitUntil([this] { return manager_.expired(); }));
+    EXPECT_EQ(testing::visibleAlert(), nullptr);
+    EXPECT_EQ(opened_, c.opened ? std::vector<QString>{kUpdatePageAddress} : std::vector<QString>{});
+    if (c.stored) {
+      // The strings as read, not their numbers, and on disk.
+      UserDefaults& defaults = UserDefaults::standard();
+      EXPECT_TRUE(defaults.boolForKey(kNoAlertAgainKey));
+      EXPECT_EQ(defaults.stringForKey(kNoAlertAgainLocalVersionKey), QString("1.10"));
+      EXPECT_EQ(defaults.stringForKey(kNoAlertAgainStoreVersionKey), QString("1.2"));
+      const QByteArray onDisk = testing::settingsFileContents();
+      EXPECT_THAT(onDisk.toStdString(), ::testing::HasSubstr("NO_ALERt_AGAIN=true"));
+      EXPECT_THAT(onDisk.toStdString(), ::testing::HasSubstr("NO_ALERt_AGAIN_localVersionVersio=1.10"));
+      EXPECT_THAT(onDisk.toStdString(), ::testing::HasSubstr("NO_ALERt_AGAIN_appStoreVersion=1.2"));
+    } else {
+      EXPECT_EQ(testing::settingsFileContents(), before);
+    }
+  }
+}
+
+// Skip 1.2 while 1.0 is installed: the next check is quiet, a later 1.3 is offered again.
+TEST_F(UpdateAlertTest, ASkippedVersionStaysQuietUntilTheStoreMovesOn) {
+  QMessageBox* box = alertFor("1.0", "1.2");
+  ASSERT_NE(box, nullptr);
+  testing::alertButton(box, "跳过本版本更新")->click();
+  ASSERT_TRUE(testing::waitUntil([this] { return manager_.expired(); }));
+
+  {
+    testing::StdoutCapture capture;
+    std::weak_ptr<UpdateManager> again = UpdateManager::create(server_.url("/lookup?id=1482726981"));
+    ASSERT_TRUE(testing::waitUntil([&] { return again.expired(); }));
+    EXPECT_EQ(capture.finish(), "已经是最新版本了哦\n");
+    EXPECT_TRUE(UserDefaults::standard().boolForKey(kNoAlertAgainKey));
+  }
+
+  box = alertFor("1.0", "1.3");
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->informativeText(), "本地版本: 1.0\n最新版本: 1.3");
+  EXPECT_FALSE(UserDefaults::standard().boolForKey(kNoAlertAgainKey));
+  testing::alertButton(box, "以后再说")->click();
+}
+
+}  // namespace
+}  // namespace lorvanta
