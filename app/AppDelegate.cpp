@@ -1,10 +1,11 @@
 #include "app/AppDelegate.h"
 
 #include "platform/Workspace.h"
+#include "update/UpdateManager.h"
 
 namespace lorvanta {
 
-void AppDelegate::applicationDidFinishLaunching() {}
+void AppDelegate::applicationDidFinishLaunching() { UpdateManager::create(); }
 
 void AppDelegate::applicationWillTerminate() {}
 
