@@ -49,6 +49,17 @@ TEST(Slider, SetStringValueTable) {
   }
 }
 
+TEST(Slider, EachSetReplacesTheStoredValue) {
+  auto widget = makeSlider(-2400, 2400);
+  Slider slider(widget.get());
+  const char* const steps[][2] = {
+      {"-0", "-0.0"}, {"0", "0.0"}, {"-0", "-0.0"}, {"12.5", "12.5"}, {"x", "-2400.0"}};
+  for (const auto& step : steps) {
+    slider.setStringValue(step[0]);
+    EXPECT_EQ(slider.stringValue().toStdString(), step[1]) << step[0];
+  }
+}
+
 TEST(Slider, ValueIsSharedByAdaptersAndFollowsTheHand) {
   auto widget = makeSlider(-2400, 2400);
   Slider(widget.get()).setStringValue("12.5");
