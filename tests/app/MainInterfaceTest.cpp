@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
@@ -197,9 +198,15 @@ TEST_F(MainInterfaceTest, ClosingTheLastWindowQuitsAfterTheLaunchNotices) {
   InterfaceClassRegistry::shared().registerClass(
       "AppDelegate", [](const InterfaceCoder&) { return std::make_unique<RecordingAppDelegate>(); });
   mainQueueAfter(0.2, [] {
+    // Another window shown later still comes after the main window.
+    auto other = std::make_unique<QWidget>();
+    other->setWindowTitle("other");
+    other->show();
     const auto windows = applicationWindows();
-    ASSERT_FALSE(windows.empty());
+    ASSERT_EQ(windows.size(), 2u);
     EXPECT_NE(qobject_cast<QMainWindow*>(windows.front()), nullptr);
+    EXPECT_EQ(windows.back(), other.get());
+    other.reset();
     windows.front()->close();
   });
   const int code = runMainInterface(Bundle(LORVANTA_RESOURCE_DIR));
@@ -214,6 +221,21 @@ TEST_F(MainInterfaceTest, MissingInterfaceFileEndsWithCodeOne) {
   EXPECT_EQ(runMainInterface(Bundle(empty.path())), 1);
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("main.ui"), std::string::npos) << err;
+}
+
+TEST(Program, WithoutItsResourcesEndsWithCodeOneAndSaysWhy) {
+  const QString program = QDir(LORVANTA_RESOURCE_DIR).filePath("lorvanta");
+  if (!QFile::exists(program)) GTEST_SKIP() << "the program is not built";
+  QTemporaryDir dir;
+  const QString copy = QDir(dir.path()).filePath("lorvanta");
+  ASSERT_TRUE(QFile::copy(program, copy));
+  QProcess process;
+  process.start(copy, {});
+  ASSERT_TRUE(process.waitForFinished(60000));
+  EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(process.exitCode(), 1);
+  const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+  EXPECT_TRUE(err.contains("main.ui")) << err.toStdString();
 }
 
 }  // namespace
