@@ -1,0 +1,27 @@
+// Fuzz target: a lookup reply's bytes through the same steps the update check takes
+// (UTF-8 check, JSON dictionary, store version, version number and its text form).
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "studio/text/NumberText.h"
+#include "update/StoreReply.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  if (!lorvanta::isValidUTF8(bytes)) return 0;
+  const QString text = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  // A valid text survives the round trip unchanged.
+  if (text.toUtf8() != QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()))) std::abort();
+  const QJsonObject reply = lorvanta::dictionaryFromJSONText(text);
+  const std::optional<QString> version = lorvanta::storeVersionString(reply);
+  if (!version) return 0;
+  const std::optional<float> number = lorvanta::parseWholeDecimal(version->toStdString());
+  if (!number) return 0;
+  const std::string shown = lorvanta::floatTextForm(*number);
+  // The text form reads back as the same number (not-a-number aside).
+  const std::optional<float> again = lorvanta::parseWholeDecimal(shown);
+  if (*number == *number && (!again || *again != *number)) std::abort();
+  return 0;
+}
