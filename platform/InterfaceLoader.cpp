@@ -62,8 +62,10 @@ void makeSeparators(QMainWindow* window) {
     for (const QString& text : listProperty(box, kSeparatorItems)) {
       const int index = text.toInt(&ok);
       if (!ok || index < 0 || index >= box->count()) continue;
+      const QString title = box->itemText(index);
       box->removeItem(index);
       box->insertSeparator(index);
+      box->setItemText(index, title);
     }
   }
 }

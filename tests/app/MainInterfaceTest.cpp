@@ -141,6 +141,7 @@ TEST_F(MainInterfaceTest, VoicePopUpHoldsItsTwoFixedItems) {
   ASSERT_NE(model, nullptr);
   EXPECT_TRUE(model->item(0)->isEnabled());
   EXPECT_FALSE(model->item(1)->isEnabled());  // not a voice: cannot be chosen
+  EXPECT_EQ(box->itemText(1), QString::fromUtf8("—"));
 }
 
 TEST_F(MainInterfaceTest, MenuCommandsOpenTheirPagesEachTime) {
