@@ -17,7 +17,9 @@ chmod 700 "$dir/runtime"
 socket="$dir/runtime/native"
 
 server_pid=""
+keeper_pid=""
 cleanup() {
+  if [ -n "$keeper_pid" ]; then kill "$keeper_pid" 2>/dev/null; wait "$keeper_pid" 2>/dev/null; fi
   if [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null; then
     kill "$server_pid" 2>/dev/null
     for _ in $(seq 50); do kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
@@ -54,6 +56,10 @@ if [ "$ready" -ne 1 ]; then
   exit 1
 fi
 pactl set-default-sink out >/dev/null 2>&1
+# An idle null sink renders in blocks of up to two seconds, which holds back a new stream's
+# start; a low-latency listener on its monitor keeps it ticking.
+parec -d out.monitor --latency-msec=20 >/dev/null 2>&1 &
+keeper_pid=$!
 
 "$@"
 status=$?

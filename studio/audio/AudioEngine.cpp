@@ -123,6 +123,7 @@ struct AudioEngine::Impl final : audio::RenderContext {
     readerRunning.store(true, std::memory_order_release);
     reader = std::thread([this] { read(); });
     offline = false;
+    latencyFrames.store(0, std::memory_order_relaxed);
     AudioError deviceError;
     const bool started = device && device->start(
                                        liveFormat,
@@ -136,6 +137,9 @@ struct AudioEngine::Impl final : audio::RenderContext {
       if (error) *error = deviceError;
       return false;
     }
+
+    latencyFrames.store(static_cast<int64_t>(device->outputLatency() * liveFormat.sampleRate),
+                        std::memory_order_relaxed);
     liveRunning.store(true, std::memory_order_release);
     kickNotifier();
     return true;
@@ -180,7 +184,11 @@ struct AudioEngine::Impl final : audio::RenderContext {
     // Files whose last frame is in what was just rendered.
     for (size_t i = 0; i < pendingCount;) {
       const audio::SegmentEnd& end = pendingEnds[i];
-      if (end.sampleTime > sampleTime) {
+      // Played back only once the device has asked for the frames its latency holds after it.
+      const int64_t heldBack = !offline && end.type == AudioPlayerNodeCompletionCallbackType::DataPlayedBack
+                                   ? latencyFrames.load(std::memory_order_relaxed)
+                                   : 0;
+      if (end.sampleTime + heldBack > sampleTime) {
         ++i;
         continue;
       }
@@ -268,6 +276,7 @@ struct AudioEngine::Impl final : audio::RenderContext {
   AudioFormat renderFormat;
   std::vector<float> silence;
   int64_t sampleTime = 0;
+  std::atomic<int64_t> latencyFrames{0};
   std::array<audio::SegmentEnd, 64> pendingEnds{};
   size_t pendingCount = 0;
 

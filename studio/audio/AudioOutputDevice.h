@@ -20,6 +20,8 @@ class AudioOutputDevice {
   virtual void stop() = 0;
   // Device clock now, in seconds (same clock as outputTime).
   virtual double currentTime() const = 0;
+  // Seconds from handing a frame over to hearing it, once started.
+  virtual double outputLatency() const { return 0.0; }
 };
 
 // The system's default output device through PortAudio.

@@ -1,6 +1,7 @@
 #include <portaudio.h>
 
 #include <array>
+#include <atomic>
 #include <mutex>
 
 #include "studio/audio/AudioOutputDevice.h"
@@ -48,6 +49,8 @@ class PortAudioOutputDevice final : public AudioOutputDevice {
       stream_ = nullptr;
       return fail(error, status, Pa_GetErrorText(status));
     }
+    const PaStreamInfo* streamInfo = Pa_GetStreamInfo(stream_);
+    latency_.store(streamInfo ? streamInfo->outputLatency : 0.0, std::memory_order_release);
     status = Pa_StartStream(stream_);
     if (status != paNoError) {
       closeLocked();
@@ -61,6 +64,8 @@ class PortAudioOutputDevice final : public AudioOutputDevice {
     closeLocked();
   }
 
+  double outputLatency() const override { return latency_.load(std::memory_order_acquire); }
+
   double currentTime() const override {
     std::lock_guard lock(mutex_);
     return stream_ ? Pa_GetStreamTime(stream_) : 0.0;
@@ -71,8 +76,13 @@ class PortAudioOutputDevice final : public AudioOutputDevice {
                       PaStreamCallbackFlags, void* user) {
     auto* self = static_cast<PortAudioOutputDevice*>(user);
     auto* const* channels = static_cast<float* const*>(output);
-    double heard = time ? time->outputBufferDacTime : 0.0;
-    if (heard <= 0.0 && time) heard = time->currentTime;
+    // Some hosts (ALSA plugins) report no DAC time: then it is now plus the stream's latency.
+    double heard = 0.0;
+    if (time) {
+      heard = time->outputBufferDacTime > time->currentTime
+                  ? time->outputBufferDacTime
+                  : time->currentTime + self->latency_.load(std::memory_order_relaxed);
+    }
     self->render_(channels, static_cast<uint32_t>(frames), heard);
     return paContinue;
   }
@@ -93,6 +103,7 @@ class PortAudioOutputDevice final : public AudioOutputDevice {
   bool initialized_ = false;
   PaStream* stream_ = nullptr;
   RenderCallback render_;
+  std::atomic<double> latency_{0.0};
   uint32_t channels_ = 0;
 };
 
