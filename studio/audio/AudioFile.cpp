@@ -124,13 +124,20 @@ bool isInteger(SampleFormat format) {
 }
 
 // Float to the top `bits` bits of an int, rounded and clipped; libsndfile keeps those bits.
-int32_t toInt(float sample, uint32_t bits) {
-  if (!(sample == sample)) return 0;  // NaN
-  const double scale = std::ldexp(1.0, static_cast<int>(bits) - 1);
-  const double v = std::nearbyint(static_cast<double>(sample) * scale);
-  const double clipped = std::clamp(v, -scale, scale - 1.0);
-  return static_cast<int32_t>(static_cast<int64_t>(clipped) * (int64_t{1} << (32 - bits)));
-}
+struct IntConverter {
+  explicit IntConverter(uint32_t bits)
+      : scale(std::ldexp(1.0, static_cast<int>(bits) - 1)), shift(32 - bits) {}
+  int32_t operator()(float sample) const {
+    double v = static_cast<double>(sample) * scale;
+    if (!(v > -scale)) v = -scale;  // NaN lands here too, and is then cleared
+    if (v > scale - 1.0) v = scale - 1.0;
+    if (sample != sample) v = 0.0;
+    const auto rounded = static_cast<int64_t>(v < 0.0 ? v - 0.5 : v + 0.5);
+    return static_cast<int32_t>(static_cast<uint32_t>(rounded) << shift);
+  }
+  const double scale;
+  const uint32_t shift;
+};
 
 }  // namespace
 
@@ -253,10 +260,11 @@ bool AudioFile::writeFromBuffer(const AudioPCMBuffer& buffer, AudioError* error)
   if (isInteger(d.settings.sampleFormat)) {
     // Grows once to the largest buffer written; the same storage serves every later write.
     if (d.interleavedInt.size() < samples) d.interleavedInt.resize(samples);
-    const uint32_t bits = d.settings.bitDepth;
+    const IntConverter convert(d.settings.bitDepth);
     for (uint32_t c = 0; c < channels; ++c) {
       const float* src = buffer.channelData(c);
-      for (uint32_t i = 0; i < frames; ++i) d.interleavedInt[size_t{i} * channels + c] = toInt(src[i], bits);
+      int32_t* dst = d.interleavedInt.data() + c;
+      for (uint32_t i = 0; i < frames; ++i) dst[size_t{i} * channels] = convert(src[i]);
     }
     written = sf_writef_int(d.file, d.interleavedInt.data(), frames);
   } else {

@@ -16,51 +16,47 @@ namespace {
 void applySettings(soundtouch::SoundTouch& stretch, double rate, uint32_t channels) {
   stretch.setSampleRate(static_cast<unsigned>(std::lround(rate)));
   stretch.setChannels(channels);
-  stretch.setSetting(SETTING_USE_QUICKSEEK, 0);
+  stretch.setSetting(SETTING_USE_QUICKSEEK, 1);
   stretch.setSetting(SETTING_USE_AA_FILTER, 1);
   stretch.setSetting(SETTING_SEQUENCE_MS, 40);
   stretch.setSetting(SETTING_SEEKWINDOW_MS, 15);
   stretch.setSetting(SETTING_OVERLAP_MS, 8);
 }
 
-// Output delay of a fresh SoundTouch at each semitone from -24 to 24: where its response to
-// a step at frame 0 crosses half the step's height.
-std::array<float, 49> measureDelays(double rate) {
+// Output delay of a fresh SoundTouch at `semitone`: where its response to a step at frame 0
+// crosses half the step's height. Measured once per rate and semitone, on first need.
+float measuredDelay(double rate, int semitone) {
   static std::mutex cacheMutex;
-  static std::map<long, std::array<float, 49>> cache;
-  const long key = std::lround(rate);
+  static std::map<std::pair<long, int>, float> cache;
+  const auto key = std::pair{std::lround(rate), semitone};
   std::lock_guard lock(cacheMutex);
   if (const auto it = cache.find(key); it != cache.end()) return it->second;
 
-  std::array<float, 49> delays{};
+  soundtouch::SoundTouch stretch;
+  applySettings(stretch, rate, 1);
+  stretch.setPitchSemiTones(semitone);
   std::vector<float> step(256, 0.5f);
   std::vector<float> out;
   std::vector<float> chunk(4096);
-  for (int semitone = -24; semitone <= 24; ++semitone) {
-    soundtouch::SoundTouch stretch;
-    applySettings(stretch, rate, 1);
-    stretch.setPitchSemiTones(semitone);
-    out.clear();
-    for (int fed = 0; out.size() < 8192 && fed < 1 << 17; fed += 256) {
-      stretch.putSamples(step.data(), 256);
-      while (const unsigned got = stretch.receiveSamples(chunk.data(), 4096)) {
-        out.insert(out.end(), chunk.begin(), chunk.begin() + got);
-      }
+  for (int fed = 0; out.size() < 4096 && fed < 1 << 17; fed += 256) {
+    stretch.putSamples(step.data(), 256);
+    while (const unsigned got = stretch.receiveSamples(chunk.data(), 4096)) {
+      out.insert(out.end(), chunk.begin(), chunk.begin() + got);
     }
-    float delay = 0.0f;
-    for (size_t i = 0; i < out.size(); ++i) {
-      if (out[i] >= 0.25f) {
-        const float before = i > 0 ? out[i - 1] : 0.0f;
-        const float slope = out[i] - before;
-        delay = static_cast<float>(i) - 1.0f + (slope > 0.0f ? (0.25f - before) / slope : 1.0f);
-        break;
-      }
-    }
-    // The step's own half-height point lies half a frame after its start.
-    delays[semitone + 24] = std::max(0.0f, delay + 0.5f);
   }
-  cache.emplace(key, delays);
-  return delays;
+  float delay = 0.0f;
+  for (size_t i = 0; i < out.size(); ++i) {
+    if (out[i] >= 0.25f) {
+      const float before = i > 0 ? out[i - 1] : 0.0f;
+      const float slope = out[i] - before;
+      delay = static_cast<float>(i) - 1.0f + (slope > 0.0f ? (0.25f - before) / slope : 1.0f);
+      break;
+    }
+  }
+  // The step's own half-height point lies half a frame after its start.
+  delay = std::max(0.0f, delay + 0.5f);
+  cache.emplace(key, delay);
+  return delay;
 }
 
 }  // namespace
@@ -75,10 +71,11 @@ void AudioUnitTimePitch::reset() { impl_->resetRequested.store(true, std::memory
 AudioUnitTimePitch::Impl::Impl() = default;
 
 int AudioUnitTimePitch::Impl::delayFor(float cents) const {
-  const float position = std::clamp(cents / 100.0f + 24.0f, 0.0f, 48.0f);
-  const int low = std::min(static_cast<int>(position), 47);
+  const float position = std::clamp(cents / 100.0f, -24.0f, 24.0f);
+  const int low = std::min(static_cast<int>(std::floor(position)), 23);
   const float fraction = position - static_cast<float>(low);
-  return static_cast<int>(std::lround(delayTable[low] * (1.0f - fraction) + delayTable[low + 1] * fraction));
+  const float delay = measuredDelay(rate, low) * (1.0f - fraction) + measuredDelay(rate, low + 1) * fraction;
+  return static_cast<int>(std::lround(delay));
 }
 
 int AudioUnitTimePitch::Impl::preparePending(float cents) {
@@ -115,7 +112,6 @@ void AudioUnitTimePitch::Impl::configure(double sampleRate, uint32_t newChannels
   if (!configured || sampleRate != rate || newChannels != channels) {
     rate = sampleRate;
     channels = newChannels;
-    delayTable = measureDelays(rate);
     // Grow every internal buffer to what the widest settings need, here and not while rendering.
     std::mt19937 noise(7);
     std::uniform_real_distribution<float> sample(-0.5f, 0.5f);
@@ -124,12 +120,10 @@ void AudioUnitTimePitch::Impl::configure(double sampleRate, uint32_t newChannels
     std::vector<float> sink(size_t{16384} * channels);
     for (Slot& slot : slots) {
       applySettings(slot.stretch, rate, channels);
-      for (float semitones : {24.0f, -24.0f, 12.0f, -12.0f}) {
+      for (float semitones : {24.0f, -24.0f}) {
         slot.stretch.setPitchSemiTones(semitones);
-        for (int round = 0; round < 3; ++round) {
-          slot.stretch.putSamples(warm.data(), 8192);
-          while (slot.stretch.receiveSamples(sink.data(), 16384) > 0) {
-          }
+        slot.stretch.putSamples(warm.data(), 8192);
+        while (slot.stretch.receiveSamples(sink.data(), 16384) > 0) {
         }
         slot.stretch.clear();
       }

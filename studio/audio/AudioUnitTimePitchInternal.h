@@ -64,7 +64,6 @@ struct AudioUnitTimePitch::Impl final : audio::RenderSource {
   bool configured = false;
   double rate = 0.0;
   uint32_t channels = 0;
-  std::array<float, 49> delayTable{};  // by semitone, -24 .. 24
   std::array<Slot, kSlots> slots;
 
   // Render thread only.
