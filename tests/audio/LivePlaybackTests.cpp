@@ -81,13 +81,15 @@ TEST(NullDevicePlayback, PlayedBackCompletionComesAfterTheFileOnTheNotificationT
   g.player->scheduleFile(g.file, AudioPlayerNodeCompletionCallbackType::DataPlayedBack, completion.handler());
   ASSERT_TRUE(completion.waitFor(5s));
   std::this_thread::sleep_for(100ms);
-  std::lock_guard lock(completion.mutex);
-  EXPECT_EQ(completion.calls, 1);
-  EXPECT_EQ(completion.type, AudioPlayerNodeCompletionCallbackType::DataPlayedBack);
-  EXPECT_GE(completion.at - played, 500ms);
-  EXPECT_LT(completion.at - played, 1500ms);
-  EXPECT_NE(completion.thread, std::this_thread::get_id());
-  EXPECT_NE(completion.thread, device.get());
+  {
+    std::lock_guard lock(completion.mutex);
+    EXPECT_EQ(completion.calls, 1);
+    EXPECT_EQ(completion.type, AudioPlayerNodeCompletionCallbackType::DataPlayedBack);
+    EXPECT_GE(completion.at - played, 500ms);
+    EXPECT_LT(completion.at - played, 1500ms);
+    EXPECT_NE(completion.thread, std::this_thread::get_id());
+    EXPECT_NE(completion.thread, device.get());
+  }
   g.engine.stop();
   g.player->stop();
 }
