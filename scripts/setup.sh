@@ -15,7 +15,7 @@ PACKAGES=(
   xvfb xdotool imagemagick x11-utils
   sox libsox-fmt-all
   clang libclang-rt-14-dev
-  python3 fonts-noto-cjk fonts-dejavu-core
+  python3 iproute2 fonts-noto-cjk fonts-dejavu-core
   locales-all
 )
 

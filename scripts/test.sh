@@ -5,7 +5,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
-jobs="$(nproc)"
 export LORVANTA_REQUIRE_SOUND=1
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:suppressions=$PWD/tests/asan.supp"
@@ -13,18 +12,27 @@ export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/tsan.supp"
 
-# Tests that play through the sound server or drive the whole program run one at a time;
-# the rest run side by side.
-serial='Live|e2e\.'
+# The tests run in a network namespace of their own with only the loopback device, so that
+# nothing they start (the program's launch-time update check included) reaches beyond
+# this machine.
+isolated() {
+  local inner="ip link set lo up && $*"
+  if [ "$(id -u)" -eq 0 ] && unshare --net true 2>/dev/null; then
+    unshare --net bash -c "$inner"
+  elif unshare --net --map-root-user true 2>/dev/null; then
+    unshare --net --map-root-user bash -c "$inner"
+  else
+    echo "test.sh: cannot make a network namespace; running the tests without one" >&2
+    bash -c "$*"
+  fi
+}
 
 run_suite() {
   local preset="$1"
   echo "== $preset build"
   bash scripts/build.sh "$preset"
   echo "== $preset tests"
-  scripts/with-sound-server.sh bash -c "
-    ctest --preset '$preset' -j '$jobs' -E '$serial' &&
-    ctest --preset '$preset' -R '$serial'"
+  isolated scripts/with-sound-server.sh bash scripts/ctest-suite.sh "$preset"
 }
 
 run_suite tsan
