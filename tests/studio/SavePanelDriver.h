@@ -7,6 +7,7 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -62,10 +63,16 @@ inline std::shared_ptr<PanelSeen> answerSavePanels(const QString& path, int limi
       dialog->reject();
       return;
     }
-    const QFileInfo target(path);
-    dialog->setDirectory(target.absolutePath());
-    dialog->selectFile(target.fileName());
-    static_cast<QDialog*>(dialog)->accept();  // the panel's own checks run, as for a click on Save
+    // The name field takes a whole path, as a user may type it.
+    auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (!name) {
+      dialog->reject();
+      return;
+    }
+    name->setText(path);
+    // Queued, so a question the panel asks (replace?) is answered by the next tick. The
+    // panel's own checks run, as for a click on Save.
+    QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
   });
   timer->start();
   return seen;

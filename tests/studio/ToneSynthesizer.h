@@ -22,7 +22,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Bundle.h"
 #include "platform/MainQueue.h"
+#include "platform/UserDefaults.h"
 #include "studio/ViewController.h"
 #include "studio/audio/AudioOutputDevice.h"
 
@@ -237,6 +239,14 @@ inline double rms(const std::vector<short>& samples, size_t from, size_t to) {
   size_t n = 0;
   for (size_t i = from; i < to && i < samples.size(); ++i, ++n) sum += double(samples[i]) * samples[i];
   return n ? std::sqrt(sum / n) / 32768.0 : 0.0;
+}
+
+// Marks the rating prompt as shown for this build, so no prompt (nor its console line)
+// turns up in the middle of a test however many requests the program has made.
+inline void quietRatingPrompt() {
+  const std::optional<QVariant> build = Bundle::main().objectForInfoDictionaryKey(kCFBundleVersionKey);
+  if (build)
+    UserDefaults::standard().setString(build->toString(), QStringLiteral("lastVersionPromptedForReview"));
 }
 
 inline StudioServices toneServices(const std::shared_ptr<ToneState>& state) {

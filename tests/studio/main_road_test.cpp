@@ -23,6 +23,7 @@ using roadtest::ToneState;
 
 class MainRoadTest : public ::testing::Test {
  protected:
+  void SetUp() override { roadtest::quietRatingPrompt(); }
   void load(StudioServices services) {
     controller_ = std::make_unique<ViewController>(std::nullopt, nullptr, std::move(services));
     window_.bind(*controller_);
@@ -40,8 +41,27 @@ class MainRoadTest : public ::testing::Test {
 
   void click(bool save) { controller_->performAction(save ? "test_save" : "playTTS", nullptr); }
 
-  bool playbackEnded(const roadtest::ConsoleCapture& console) const {
-    return console.contains("播放结束2") && !controller_->audioEngine->isRunning();
+  struct Console {
+    bool ended = false;
+    std::string text;
+  };
+  // Records the console until `done` holds for what arrived so far, then a little longer.
+  // Nothing of the test's own output is recorded: the check comes after.
+  Console watch(const std::function<bool(const std::string&)>& done, double seconds = 20.0) {
+    Console result;
+    roadtest::ConsoleCapture console;
+    result.ended = spinUntil([&] { return done(console.text()); }, seconds);
+    spinFor(0.15);
+    console.restore();
+    result.text = console.text();
+    return result;
+  }
+  Console watchPlayback(double seconds = 20.0) {
+    return watch(
+        [&](const std::string& text) {
+          return text.find("播放结束2") != std::string::npos && !controller_->audioEngine->isRunning();
+        },
+        seconds);
   }
 
   std::shared_ptr<ToneState> tone_ = std::make_shared<ToneState>();
@@ -177,10 +197,9 @@ TEST_F(MainRoadTest, SpeakPlaysTheFileBackAndStops) {
   tone_->reportFinished = false;  // the flag is not read
   click(false);
   EXPECT_FALSE(controller_->jd_nsprogressindicator.isHidden());
-  roadtest::ConsoleCapture console;
-  ASSERT_TRUE(spinUntil([&] { return playbackEnded(console); }));
-  spinFor(0.1);
-  EXPECT_EQ(console.text(), "完成\n播放结束2\n");
+  const Console console = watchPlayback();
+  ASSERT_TRUE(console.ended) << console.text;
+  EXPECT_EQ(console.text, "完成\n播放结束2\n");
   EXPECT_TRUE(controller_->jd_nsprogressindicator.isHidden());
   EXPECT_FALSE(controller_->playerNode->isPlaying());
   EXPECT_EQ(controller_->audioFile->length(), tone_->frames);
@@ -191,10 +210,9 @@ TEST_F(MainRoadTest, SpeakThroughEspeakEndsWithBothLines) {
   loadWithEspeak();
   type("Hello from the main window.");
   click(false);
-  roadtest::ConsoleCapture console;
-  ASSERT_TRUE(spinUntil([&] { return playbackEnded(console); }, 60.0));
-  spinFor(0.1);
-  EXPECT_EQ(console.text(), "完成\n播放结束2\n");
+  const Console console = watchPlayback(60.0);
+  ASSERT_TRUE(console.ended) << console.text;
+  EXPECT_EQ(console.text, "完成\n播放结束2\n");
   EXPECT_GT(controller_->audioFile->length(), 0);
   EXPECT_FALSE(controller_->tts_is_save);
 }
@@ -207,15 +225,14 @@ TEST_F(MainRoadTest, SpeakWhilePlayingStopsThePlaybackFirst) {
   ASSERT_TRUE(spinUntil([&] { return controller_->playerNode->isPlaying(); }));
   const QUrl firstFile = controller_->aiff_tem_URL.value();
 
-  roadtest::ConsoleCapture console;
   tone_->frames = 4000;
   click(false);
   EXPECT_FALSE(controller_->audioEngine->isRunning());
   EXPECT_FALSE(controller_->playerNode->isPlaying());
-  ASSERT_TRUE(spinUntil([&] { return playbackEnded(console); }));
-  spinFor(0.2);
+  const Console console = watchPlayback();
+  ASSERT_TRUE(console.ended) << console.text;
   // One playback ended: the first one's completion went with the stop.
-  EXPECT_EQ(console.text(), "完成\n播放结束2\n");
+  EXPECT_EQ(console.text, "完成\n播放结束2\n");
   EXPECT_NE(controller_->aiff_tem_URL.value(), firstFile);
   EXPECT_EQ(controller_->audioFile->length(), 4000);
 }
@@ -224,17 +241,15 @@ TEST_F(MainRoadTest, EverySetUpConnectsOnlyANewUnitWithTheCurrentPitch) {
   loadWithTone();
   type("tone");
   const auto initialUnit = controller_->auTimePitch;
-  roadtest::ConsoleCapture console;
   click(false);
-  ASSERT_TRUE(spinUntil([&] { return playbackEnded(console); }));
+  ASSERT_TRUE(watchPlayback().ended);
   const auto firstUnit = controller_->auTimePitch;
   EXPECT_NE(firstUnit, initialUnit);
   EXPECT_FALSE(controller_->audioEngine->isAttached(*initialUnit));
 
   controller_->pitch = 300.0f;
   click(false);
-  ASSERT_TRUE(
-      spinUntil([&] { return tone_->reports.size() == 2 && !controller_->audioEngine->isRunning(); }));
+  ASSERT_TRUE(watchPlayback().ended);
   const auto secondUnit = controller_->auTimePitch;
   EXPECT_NE(secondUnit, firstUnit);
   EXPECT_EQ(secondUnit->pitch(), 300.0f);
@@ -249,11 +264,11 @@ TEST_F(MainRoadTest, SaveClickAfterAnUnfinishedSpeakIsHandledAsASave) {
   click(false);
   click(true);  // before the first synthesis has reported
   const auto panel = roadtest::answerSavePanels(QString());
-  roadtest::ConsoleCapture console;
-  ASSERT_TRUE(spinUntil([&] { return panel->panels == 1 && !QApplication::activeModalWidget(); }));
-  spinFor(0.2);
+  const Console console =
+      watch([&](const std::string&) { return panel->panels == 1 && !QApplication::activeModalWidget(); });
+  ASSERT_TRUE(console.ended);
   EXPECT_EQ(tone_->reports.size(), 1u);
-  EXPECT_EQ(console.text(), "");
+  EXPECT_EQ(console.text, "");
   EXPECT_FALSE(controller_->audioEngine->isRunning());
   EXPECT_FALSE(controller_->playerNode->isPlaying());
 }
@@ -264,12 +279,11 @@ TEST_F(MainRoadTest, AnUnreadableTemporaryFileEndsTheRequestQuietly) {
   const auto panel = roadtest::answerSavePanels(QString());
   tone_->writeGarbage = true;
   for (bool save : {false, true}) {
-    roadtest::ConsoleCapture console;
     click(save);
-    ASSERT_TRUE(spinUntil([&] { return controller_->jd_nsprogressindicator.isHidden(); }));
-    spinFor(0.2);
-    console.restore();
-    EXPECT_EQ(console.text(), "") << save;
+    const Console console =
+        watch([&](const std::string&) { return controller_->jd_nsprogressindicator.isHidden(); });
+    ASSERT_TRUE(console.ended);
+    EXPECT_EQ(console.text, "") << save;
     EXPECT_FALSE(controller_->audioEngine->isRunning());
     EXPECT_FALSE(controller_->audioFile->isOpen());
   }
@@ -277,9 +291,8 @@ TEST_F(MainRoadTest, AnUnreadableTemporaryFileEndsTheRequestQuietly) {
 
   // The window stays usable.
   tone_->writeGarbage = false;
-  roadtest::ConsoleCapture console;
   click(false);
-  ASSERT_TRUE(spinUntil([&] { return playbackEnded(console); }));
+  EXPECT_TRUE(watchPlayback().ended);
 }
 
 TEST_F(MainRoadTest, NothingRunsOnAControllerThatIsGone) {

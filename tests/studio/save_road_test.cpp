@@ -29,6 +29,7 @@ class SaveRoadTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(folder_.isValid());
+    roadtest::quietRatingPrompt();
     load(roadtest::toneServices(tone_));
   }
 
@@ -54,8 +55,9 @@ class SaveRoadTest : public ::testing::Test {
           return reported && panel_->panels == 1 && !QApplication::activeModalWidget();
         },
         60.0);
-    EXPECT_TRUE(ended);
     spinFor(0.05);
+    console.restore();
+    EXPECT_TRUE(ended);
     return console.text();
   }
 
