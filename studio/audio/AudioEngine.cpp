@@ -115,7 +115,6 @@ struct AudioEngine::Impl final : audio::RenderContext {
     for (const auto& node : attached) {
       if (auto* player = dynamic_cast<AudioPlayerNode*>(node.get())) readerPlayers.push_back(&player->impl());
     }
-    silence.assign(size_t{audio::kRenderBlock} * std::max<uint32_t>(format.channelCount, 1), 0.0f);
     pendingCount = 0;
   }
 
@@ -274,7 +273,6 @@ struct AudioEngine::Impl final : audio::RenderContext {
   // Render side: changed by the main thread only while nothing renders.
   audio::RenderSource* root = nullptr;
   AudioFormat renderFormat;
-  std::vector<float> silence;
   int64_t sampleTime = 0;
   std::atomic<int64_t> latencyFrames{0};
   std::array<audio::SegmentEnd, 64> pendingEnds{};
