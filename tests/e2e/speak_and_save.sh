@@ -40,7 +40,8 @@ fail() {
   echo "speak_and_save: $*" >&2
   if [ -f "$work/app.out" ]; then
     echo "--- program output" >&2
-    cat "$work/app.out" "$work/app.err" >&2
+    cat "$work/app.out" >&2
+    grep -v '^ALSA lib\|^Jack\|jack server\|server socket\|server request' "$work/app.err" | tail -n 20 >&2
   fi
   exit 1
 }
@@ -130,7 +131,8 @@ target="$work/out/speech.wav"
 xdotool key ctrl+a
 xdotool type --delay 10 "$target"
 xdotool key Return
-wait_for 60 test "$(grep -c "file://$target" "$work/app.out")" -ge 2 || fail "the save did not report its URL twice"
+url_reported_twice() { [ "$(grep -c -x "file://$target" "$work/app.out")" -eq 2 ]; }
+wait_for 60 url_reported_twice || fail "the save did not report its URL twice"
 wait_for 30 test -s "$target" || fail "no saved file"
 sleep 0.5
 
