@@ -202,6 +202,24 @@ class ConsoleCapture {
   int saved_ = -1;
 };
 
+struct WatchedConsole {
+  bool ended = false;
+  std::string text;
+};
+
+// Records the console until `done` holds for what arrived so far, then a little longer.
+// The test's own output is not recorded: its checks come after.
+inline WatchedConsole watchConsole(const std::function<bool(const std::string&)>& done,
+                                   double seconds = 20.0) {
+  WatchedConsole result;
+  ConsoleCapture console;
+  result.ended = spinUntil([&] { return done(console.text()); }, seconds);
+  spinFor(0.15);
+  console.restore();
+  result.text = console.text();
+  return result;
+}
+
 struct SoundData {
   bool opened = false;
   SF_INFO info{};

@@ -41,20 +41,9 @@ class MainRoadTest : public ::testing::Test {
 
   void click(bool save) { controller_->performAction(save ? "test_save" : "playTTS", nullptr); }
 
-  struct Console {
-    bool ended = false;
-    std::string text;
-  };
-  // Records the console until `done` holds for what arrived so far, then a little longer.
-  // Nothing of the test's own output is recorded: the check comes after.
+  using Console = roadtest::WatchedConsole;
   Console watch(const std::function<bool(const std::string&)>& done, double seconds = 20.0) {
-    Console result;
-    roadtest::ConsoleCapture console;
-    result.ended = spinUntil([&] { return done(console.text()); }, seconds);
-    spinFor(0.15);
-    console.restore();
-    result.text = console.text();
-    return result;
+    return roadtest::watchConsole(done, seconds);
   }
   Console watchPlayback(double seconds = 20.0) {
     return watch(
