@@ -43,6 +43,11 @@ fail() {
     cat "$work/app.out" >&2
     grep -v '^ALSA lib\|^Jack\|jack server\|server socket\|server request' "$work/app.err" | tail -n 20 >&2
   fi
+  if [ -f "$work/xvfb.log" ]; then
+    echo "--- Xvfb (${DISPLAY:-})" >&2
+    tail -n 20 "$work/xvfb.log" >&2
+    ls -la /tmp/.X11-unix >&2
+  fi
   exit 1
 }
 
