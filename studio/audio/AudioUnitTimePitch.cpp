@@ -18,6 +18,7 @@ void applySettings(soundtouch::SoundTouch& stretch, double rate, uint32_t channe
   stretch.setChannels(channels);
   stretch.setSetting(SETTING_USE_QUICKSEEK, 1);
   stretch.setSetting(SETTING_USE_AA_FILTER, 1);
+  stretch.setSetting(SETTING_AA_FILTER_LENGTH, 32);
   stretch.setSetting(SETTING_SEQUENCE_MS, 40);
   stretch.setSetting(SETTING_SEEKWINDOW_MS, 15);
   stretch.setSetting(SETTING_OVERLAP_MS, 8);
