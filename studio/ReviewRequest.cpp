@@ -83,11 +83,10 @@ void ViewController::countClickForReview() {
   if (!pastThreshold) return;
   if (lastPrompted && *lastPrompted == buildNumber) return;
 
-  mainQueueAfter(kPromptDelaySeconds,
-                 [this, alive = std::weak_ptr<const bool>(reviewLifetime_), buildNumber] {
-                   if (alive.expired()) return;
-                   requestReviewOnce(buildNumber);
-                 });
+  mainQueueAfter(kPromptDelaySeconds, [this, alive = std::weak_ptr<const bool>(lifetime_), buildNumber] {
+    if (alive.expired()) return;
+    requestReviewOnce(buildNumber);
+  });
 }
 
 void ViewController::requestReviewOnce(const QString& buildNumber) {

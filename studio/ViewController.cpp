@@ -54,16 +54,13 @@ QString floatText(float value) { return QString::fromStdString(floatTextForm(val
 }  // namespace
 
 ViewController::ViewController(const InterfaceCoder& /*coder*/, StudioServices services)
-    : audioEngine(makeEngine(services)),
-      playerNode(std::make_shared<AudioPlayerNode>()),
-      audioFile(std::make_shared<AudioFile>()),
-      auTimePitch(std::make_shared<AudioUnitTimePitch>()),
-      speechSynthesizer(makeSynthesizer(services)) {
-  selectedVoice = speechSynthesizer->defaultVoice();
-}
+    : ViewController(std::move(services)) {}
 
 ViewController::ViewController(const std::optional<QString>& /*nibName*/, const Bundle* /*bundle*/,
                                StudioServices services)
+    : ViewController(std::move(services)) {}
+
+ViewController::ViewController(StudioServices services)
     : audioEngine(makeEngine(services)),
       playerNode(std::make_shared<AudioPlayerNode>()),
       audioFile(std::make_shared<AudioFile>()),

@@ -90,15 +90,16 @@ class ViewController final : public InterfaceTarget, public SpeechSynthesizerDel
   std::unique_ptr<SpeechSynthesizer> speechSynthesizer;
 
  private:
+  // Both initialisers run the same steps.
+  explicit ViewController(StudioServices services);
   void stopAfterPlayback();
 
   QVariant representedObject_;
-  // Played-back completions hold this weakly, so none runs on a destroyed controller.
+  // Work that may run later (played-back completions, rating-prompt steps) holds this
+  // weakly, so none of it runs on a destroyed controller.
   std::shared_ptr<const bool> lifetime_ = std::make_shared<const bool>(true);
   // Counts live playbacks; a completion stops only the playback it followed.
   uint64_t playbackGeneration_ = 0;
-  // Delayed rating-prompt steps hold this weakly, so none runs on a destroyed controller.
-  std::shared_ptr<const bool> reviewLifetime_ = std::make_shared<const bool>(true);
 };
 
 }  // namespace lorvanta
