@@ -16,7 +16,7 @@ PACKAGES=(
   sox libsox-fmt-all
   clang libclang-rt-14-dev
   python3 iproute2 fonts-noto-cjk fonts-dejavu-core
-  locales-all
+  locales-all bc time
 )
 
 SUDO=""
