@@ -3,10 +3,10 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
 
+#include "studio/ConsoleLine.h"
 #include "studio/ViewController.h"
 #include "studio/text/NumberText.h"
 
@@ -47,9 +47,7 @@ void ViewController::set_picth_rate_textfield_action(QObject* sender) {
   const std::optional<float> typedRate = parseControlText(rateText);
   const std::string line = pitchText.toStdString() + " " +
                            (typedRate ? "Optional(" + floatTextForm(*typedRate) + ")" : std::string("nil"));
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
+  studio::printLine(line);
 
   rate_slider.setStringValue(rateText);
   pitch_slider.setStringValue(pitchText);

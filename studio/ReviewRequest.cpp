@@ -10,23 +10,20 @@
 #include "platform/MainQueue.h"
 #include "platform/ReviewPrompt.h"
 #include "platform/UserDefaults.h"
+#include "studio/ConsoleLine.h"
 #include "studio/ViewController.h"
 
 namespace lorvanta {
 
 namespace {
 
+using studio::printLine;
+
 const QString kRequestReviewIDKey = QStringLiteral("requestReviewID");
 const QString kLastVersionPromptedForReviewKey = QStringLiteral("lastVersionPromptedForReview");
 constexpr int64_t kRequestsBeforePrompt = 4;
 constexpr double kPromptDelaySeconds = 2.0;
 constexpr OperatingSystemVersion kLowestPromptSystemVersion{10, 14, 0};
-
-void printLine(const std::string& line, FILE* stream = stdout) {
-  std::fwrite(line.data(), 1, line.size(), stream);
-  std::fputc('\n', stream);
-  std::fflush(stream);
-}
 
 // The text quoted as a string literal, so the console line stays one line.
 std::string quoted(const QString& text) {

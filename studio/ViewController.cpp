@@ -13,12 +13,12 @@
 #include <QSlider>
 #include <QUuid>
 #include <algorithm>
-#include <cstdio>
 #include <string>
 #include <utility>
 
 #include "platform/MainQueue.h"
 #include "platform/SavePanel.h"
+#include "studio/ConsoleLine.h"
 #include "studio/audio/AudioOutputDevice.h"
 #include "studio/speech/EspeakSpeechSynthesizer.h"
 #include "studio/text/NumberText.h"
@@ -27,17 +27,12 @@ namespace lorvanta {
 
 namespace {
 
+using studio::printLine;
+
 // Largest number of frames one offline render call may ask for.
 constexpr uint32_t kMaximumRenderFrameCount = 8096;
 // Consecutive render passes that leave the sample time where it was before the save gives up.
 constexpr int kMaximumIdleRenderPasses = 16;
-
-// One console line, written and flushed at once; safe from any thread.
-void printLine(const std::string& line) {
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
 
 std::unique_ptr<AudioEngine> makeEngine(const StudioServices& services) {
   if (services.makeOutputDevice) return std::make_unique<AudioEngine>(services.makeOutputDevice());

@@ -2,22 +2,18 @@
 // item k + 2 is voice k of the synthesizer's list.
 
 #include <QComboBox>
-#include <cstdio>
 #include <string>
 
+#include "studio/ConsoleLine.h"
 #include "studio/ViewController.h"
 
 namespace lorvanta {
 
 namespace {
 
-constexpr int kFirstVoiceItem = 2;
+using studio::printLine;
 
-void printLine(const std::string& line) {
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
+constexpr int kFirstVoiceItem = 2;
 
 QString attributeOrIdentifier(const VoiceAttributes& attributes, const char* key, const VoiceName& voice) {
   const auto found = attributes.find(key);
