@@ -9,7 +9,9 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <tuple>
+#include <vector>
 
+#include "platform/Application.h"
 #include "platform/Workspace.h"
 
 namespace lorvanta {
@@ -29,8 +31,15 @@ QPointer<QDialog>& shownPrompt() {
   return dialog;
 }
 
+// The main window, not whatever window is active: a panel open at the moment would take
+// the prompt with it when it closes.
+QWidget* promptParent() {
+  const std::vector<QWidget*> windows = applicationWindows();
+  return windows.empty() || qobject_cast<QDialog*>(windows.front()) ? nullptr : windows.front();
+}
+
 QDialog* makePrompt() {
-  auto* dialog = new QDialog(QApplication::activeWindow());
+  auto* dialog = new QDialog(promptParent());
   dialog->setObjectName(QString::fromLatin1(ReviewPrompt::kDialogObjectName));
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   dialog->setModal(false);

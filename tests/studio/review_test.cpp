@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -285,6 +286,25 @@ TEST_F(ReviewPromptTest, ShowsOneNonModalInvitationWithoutBlocking) {
   for (QLabel* label : prompts[0]->findChildren<QLabel*>()) texts << label->text();
   EXPECT_TRUE(texts.contains(QStringLiteral("Enjoying Lorvanta?")));
   EXPECT_NE(button(prompts[0], QStringLiteral("Not Now")), nullptr);
+}
+
+TEST_F(ReviewPromptTest, APromptShownDuringAModalPanelOutlivesThePanel) {
+  QWidget window;
+  window.show();
+  QTimer::singleShot(0, [] {
+    // The panel takes the focus, as under a window manager.
+    QWidget* panel = QApplication::activeModalWidget();
+    panel->activateWindow();
+    runMainQueue(2.0, [panel] { return QApplication::activeWindow() == panel; });
+    ReviewPrompt::requestReview();
+    panel->close();
+  });
+  {
+    QDialog panel(&window);  // as the save panel is made: on the stack, closed by the user
+    panel.exec();
+  }
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(visiblePrompts().size(), 1);
 }
 
 TEST_F(ReviewPromptTest, RateOpensTheProductPageAndNotNowOnlyCloses) {
