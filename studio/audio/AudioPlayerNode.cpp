@@ -69,6 +69,11 @@ void AudioPlayerNode::Impl::configure(uint32_t newChannels) {
     for (Segment& segment : toRead) segment.next = 0;
     flushTo.store(writeCount.load(std::memory_order_acquire), std::memory_order_release);
   }
+  // Frames that stop() dropped free their room now, so the reader can fill the ring before
+  // the first render.
+  const uint64_t flushed = flushTo.load(std::memory_order_acquire);
+  if (flushed > readCount.load(std::memory_order_relaxed))
+    readCount.store(flushed, std::memory_order_release);
 }
 
 bool AudioPlayerNode::Impl::hasWork() {

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "AudioTestSupport.h"
 #include "studio/audio/NullOutputDevice.h"
 
@@ -116,17 +119,44 @@ TEST(OfflineRender, StatusesAndErrors) {
   EXPECT_EQ(g.engine.renderOffline(4096, *buffer, &error), AudioEngineManualRenderingStatus::Success);
 }
 
-TEST(OfflineRender, PitchZeroKeepsEverySample) {
-  TempDir dir;
-  const std::string source = dir.file("speech.aiff");
-  std::vector<float> noise(30011);
+std::vector<float> noise(size_t frames) {
+  std::vector<float> samples(frames);
   uint32_t state = 1;
-  for (float& s : noise) {
+  for (float& s : samples) {
     state = state * 1664525u + 1013904223u;
     s = static_cast<float>(static_cast<int32_t>(state) / 2147483648.0 * 0.8);
   }
-  writeSamples(source, noise);
+  return samples;
+}
+
+TEST(OfflineRender, PitchZeroKeepsEverySample) {
+  TempDir dir;
+  const std::string source = dir.file("speech.aiff");
+  writeSamples(source, noise(30011));
   Graph g(nullDevice());
+  g.setUp(AudioFile::openForReading(source), 0.0f);
+  const std::string destination = dir.file("x.wav");
+  saveTo(g, destination);
+  EXPECT_EQ(readShorts(destination), readShorts(source));
+}
+
+// A save made while a long file was playing: the request stops the engine and the player
+// with the player's prefetch full, then renders the new file.
+TEST(OfflineRender, SaveAfterInterruptedPlaybackKeepsEverySample) {
+  TempDir dir;
+  const std::string playing = dir.file("playing.aiff");
+  writeSamples(playing, tone(5 * 22050, 440.0));
+  const std::string source = dir.file("speech.aiff");
+  writeSamples(source, noise(30011));
+  Graph g(nullDevice());
+  g.setUp(AudioFile::openForReading(playing), 0.0f);
+  ASSERT_TRUE(g.engine.startAndReturnError());
+  g.player->play();
+  g.player->scheduleFile(g.file, AudioPlayerNodeCompletionCallbackType::DataPlayedBack, [](auto) {});
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  g.engine.stop();
+  g.player->stop();
+
   g.setUp(AudioFile::openForReading(source), 0.0f);
   const std::string destination = dir.file("x.wav");
   saveTo(g, destination);
