@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTemporaryFile>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -41,6 +42,7 @@ struct ToneState {
   int64_t frames = 20000;
   double frequency = 441.0;
   int sampleRate = 22050;
+  int channels = 1;            // each channel carries the tone
   bool writeGarbage = false;   // a file that is no audio file
   bool reportFinished = true;  // the finished flag handed to the delegate
   std::vector<ToneStart> starts;
@@ -61,16 +63,20 @@ inline bool writeTone(const std::string& path, const ToneState& state) {
   }
   SF_INFO info{};
   info.samplerate = state.sampleRate;
-  info.channels = 1;
+  info.channels = state.channels;
   info.format = SF_FORMAT_AIFF | SF_FORMAT_PCM_16;
   SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
   if (!file) return false;
-  std::vector<float> block(4096);
+  constexpr int64_t kBlockFrames = 4096;
+  const auto channels = static_cast<size_t>(state.channels);
+  std::vector<float> block(kBlockFrames * channels);
   for (int64_t done = 0; done < state.frames;) {
-    const int64_t n = std::min<int64_t>(static_cast<int64_t>(block.size()), state.frames - done);
+    const int64_t n = std::min<int64_t>(kBlockFrames, state.frames - done);
     for (int64_t i = 0; i < n; ++i) {
-      block[static_cast<size_t>(i)] = static_cast<float>(
+      const auto sample = static_cast<float>(
           0.5 * std::sin(2.0 * M_PI * state.frequency * static_cast<double>(done + i) / state.sampleRate));
+      std::fill_n(block.begin() + static_cast<std::ptrdiff_t>(static_cast<size_t>(i) * channels), channels,
+                  sample);
     }
     sf_writef_float(file, block.data(), n);
     done += n;

@@ -183,6 +183,26 @@ TEST_F(SaveRoadTest, AFolderThatCannotBeWrittenLeavesNothingAndTheWindowUsable) 
   EXPECT_EQ(readSound(good.toStdString()).info.frames, tone_->frames);
 }
 
+TEST_F(SaveRoadTest, AFileTheEngineCannotRenderLeavesAnExistingDestinationAlone) {
+  const QString path = folder_.filePath("kept.wav");
+  {
+    QFile kept(path);
+    ASSERT_TRUE(kept.open(QIODevice::WriteOnly));
+    kept.write("kept");
+  }
+  tone_->channels = 9;  // more than the engine renders
+  EXPECT_EQ(save(path), line(path)) << "only the panel's line: the save ends before the second";
+  QFile kept(path);
+  ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+  EXPECT_EQ(kept.readAll(), "kept");
+  expectEngineBackInRealTime();
+
+  tone_->channels = 1;
+  const QString good = folder_.filePath("after.wav");
+  save(good);
+  EXPECT_EQ(readSound(good.toStdString()).info.frames, tone_->frames);
+}
+
 TEST_F(SaveRoadTest, ASaveDuringPlaybackStopsItAndPlaysNothing) {
   window_.text->setPlainText("long");
   tone_->frames = 22050 * 60;
