@@ -214,6 +214,14 @@ TEST_F(MainRoadTest, SpeakWhilePlayingStopsThePlaybackFirst) {
   ASSERT_TRUE(spinUntil([&] { return controller_->playerNode->isPlaying(); }));
   const QUrl firstFile = controller_->aiff_tem_URL.value();
 
+  // An empty text ends the request before anything is stopped.
+  type("");
+  click(false);
+  EXPECT_TRUE(controller_->audioEngine->isRunning());
+  EXPECT_TRUE(controller_->playerNode->isPlaying());
+  EXPECT_EQ(controller_->aiff_tem_URL.value(), firstFile);
+
+  type("long");
   tone_->frames = 4000;
   click(false);
   EXPECT_FALSE(controller_->audioEngine->isRunning());
@@ -245,6 +253,15 @@ TEST_F(MainRoadTest, EverySetUpConnectsOnlyANewUnitWithTheCurrentPitch) {
   EXPECT_TRUE(controller_->audioEngine->isAttached(*firstUnit));
   EXPECT_EQ(controller_->audioEngine->inputOf(*firstUnit), nullptr);
   expectConnected(*controller_);
+
+  // The pitch controls act on the connected unit only.
+  controller_->pitch_slider.setStringValue("12.5");
+  controller_->set_rate_slider_action(window_.pitchSlider);
+  const auto connected = std::dynamic_pointer_cast<AudioUnitTimePitch>(
+      controller_->audioEngine->inputOf(*controller_->audioEngine->outputNode()));
+  ASSERT_NE(connected, nullptr);
+  EXPECT_EQ(connected->pitch(), 12.5f);
+  EXPECT_EQ(firstUnit->pitch(), 0.0f);
 }
 
 TEST_F(MainRoadTest, SaveClickAfterAnUnfinishedSpeakIsHandledAsASave) {
