@@ -60,6 +60,10 @@ pactl set-default-sink out >/dev/null 2>&1
 # start; a low-latency listener on its monitor keeps it ticking.
 parec -d out.monitor --latency-msec=20 >/dev/null 2>&1 &
 keeper_pid=$!
+# The listener takes effect once the block under way is rendered: a short silent stream,
+# played to its end, waits for that.
+head -c 882 /dev/zero | pacat --raw --format=s16le --rate=22050 --channels=1 --latency-msec=20 \
+  >/dev/null 2>&1
 
 "$@"
 status=$?
