@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QMessageBox>
 #include <QSocketNotifier>
+#include <QWidget>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -21,17 +25,33 @@ int quitDuringCheck(int argc, char** argv, const char* url) {
   return QApplication::exec();
 }
 
+// Child mode: show the alert for 1.0 against 1.2 with the program's own string tables and
+// print its texts, one a line: message, informative text, button titles.
+int printAlertTexts(int argc, char** argv, const char* refusedURL) {
+  QApplication app(argc, argv);
+  QWidget window;
+  window.show();
+  lorvanta::UpdateManager::create(refusedURL)->showUpdateAlert(1.0f, 1.2f, "1.2", "1.0");
+  auto* box = window.findChild<QMessageBox*>();
+  if (box == nullptr) return 1;
+  QStringList lines{box->text(), box->informativeText()};
+  for (QAbstractButton* button : box->buttons()) lines << button->text();
+  std::fputs(lines.join('\n').toUtf8().constData(), stdout);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  // Child modes keep the languages their parent gave them.
+  const char* mode = argc == 3 ? argv[1] : "";
+  if (std::strcmp(mode, "--quit-during-check") == 0) return quitDuringCheck(1, argv, argv[2]);
+  if (std::strcmp(mode, "--print-alert-texts") == 0) return printAlertTexts(1, argv, argv[2]);
+
   // The English string table applies when the user's language is English.
   setenv("LC_ALL", "en_US.UTF-8", 1);
   setenv("LANGUAGE", "en", 1);
-
-  if (argc == 3 && std::strcmp(argv[1], "--quit-during-check") == 0) {
-    return quitDuringCheck(1, argv, argv[2]);
-  }
 
   char configTemplate[] = "/tmp/lorvanta-update-tests-XXXXXX";
   const char* configHome = mkdtemp(configTemplate);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QKeyEvent>
+#include <QProcess>
 #include <QPushButton>
 #include <QUrl>
 #include <QWidget>
@@ -95,6 +96,38 @@ TEST_F(UpdateAlertTest, EnglishTextsFromTheStringTable) {
   EXPECT_EQ(box->informativeText(), "Installed version: 1.1\nLatest version: 1.2");
   EXPECT_EQ(titlesLeftToRight(box), QStringList({"Update", "Skip This Version", "Not Now"}));
   testing::alertButton(box, "Not Now")->click();
+}
+
+// The program's own tables, as a user with these languages sees them: Chinese comes before
+// an English fallback, and a language without a table shows the Chinese texts.
+TEST(UpdateAlertLanguages, TextsFollowTheUsersFirstLanguage) {
+  const QString chinese = "检测到新版本\n本地版本: 1.0\n最新版本: 1.2\n去更新\n跳过本版本更新\n以后再说";
+  struct Case {
+    const char* locale;
+    const char* languages;
+    QString texts;
+  };
+  const Case cases[] = {
+      {"zh_CN.UTF-8", "zh_CN:en", chinese},
+      {"de_DE.UTF-8", "de", chinese},
+      {"en_GB.UTF-8", "en_GB:en",
+       "A New Version Is Available\nInstalled version: 1.0\nLatest version: 1.2\nUpdate\nSkip This "
+       "Version\nNot Now"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.languages);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LC_ALL", c.locale);
+    environment.insert("LANG", c.locale);
+    environment.insert("LANGUAGE", c.languages);
+    QProcess child;
+    child.setProcessEnvironment(environment);
+    child.start("/proc/self/exe",
+                {"--print-alert-texts", QString::fromStdString(FixtureHttpServer::refusedURL())});
+    ASSERT_TRUE(child.waitForFinished(60000));
+    EXPECT_EQ(child.exitCode(), 0) << child.readAllStandardError().toStdString();
+    EXPECT_EQ(child.readAllStandardOutput().toStdString(), c.texts.toStdString());
+  }
 }
 
 TEST_F(UpdateAlertTest, EachAnswerHasItsOwnEffect) {
