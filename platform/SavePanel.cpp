@@ -2,10 +2,27 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMessageBox>
 
 #include "platform/Application.h"
 
 namespace lorvanta {
+
+namespace {
+
+// The dialog's own replace question saw the name as typed; one that gained the extension
+// afterwards is asked about here.
+bool confirmReplace(QWidget* parent, const QString& path) {
+  QMessageBox box(
+      QMessageBox::Warning, QFileDialog::tr("Save"),
+      QFileDialog::tr("%1 already exists.\nDo you want to replace it?").arg(QFileInfo(path).fileName()),
+      QMessageBox::Yes | QMessageBox::No, parent);
+  box.setObjectName("ReplaceQuestion");
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
+}  // namespace
 
 SavePanel::SavePanel() = default;
 
@@ -39,16 +56,20 @@ int SavePanel::runModal() {
     dialog.setNameFilters(filters);
     dialog.setDefaultSuffix(allowedFileTypes_.front());
   }
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return kCancel;
+  for (;;) {
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return kCancel;
 
-  QString path = dialog.selectedFiles().front();
-  // A name typed with a foreign extension keeps it only when other types are allowed.
-  if (!allowedFileTypes_.isEmpty() && !allowsOtherFileTypes_ &&
-      !allowedFileTypes_.contains(QFileInfo(path).suffix(), Qt::CaseInsensitive)) {
-    path += "." + allowedFileTypes_.front();
+    const QString selected = dialog.selectedFiles().front();
+    QString path = selected;
+    // A name typed with a foreign extension keeps it only when other types are allowed.
+    if (!allowedFileTypes_.isEmpty() && !allowsOtherFileTypes_ &&
+        !allowedFileTypes_.contains(QFileInfo(path).suffix(), Qt::CaseInsensitive)) {
+      path += "." + allowedFileTypes_.front();
+    }
+    if (path != selected && QFileInfo::exists(path) && !confirmReplace(&dialog, path)) continue;
+    url_ = QUrl::fromLocalFile(path);
+    return kOK;
   }
-  url_ = QUrl::fromLocalFile(path);
-  return kOK;
 }
 
 std::optional<QUrl> SavePanel::URL() const { return url_; }

@@ -2,8 +2,11 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <functional>
@@ -64,6 +67,71 @@ TEST(SavePanel, TypedNameGetsTheAllowedExtension) {
     EXPECT_TRUE(filters.contains("*.wav")) << filters.toStdString();
     ASSERT_TRUE(panel.URL().has_value());
     EXPECT_EQ(panel.URL()->toLocalFile(), QDir(dir.path()).filePath(c.saved)) << c.typed;
+  }
+}
+
+// Types `name` into the panel's name field in `directory` and presses Save.
+void typeAndSave(QFileDialog* dialog, const QString& directory, const QString& name) {
+  dialog->setDirectory(directory);
+  auto* field = dialog->findChild<QLineEdit*>("fileNameEdit");
+  ASSERT_NE(field, nullptr);
+  field->setText(name);
+  static_cast<QDialog*>(dialog)->accept();
+}
+
+// Answers the replace question, once it is up, with `button`, then runs `then`.
+void whenReplaceQuestionShows(QMessageBox::StandardButton button, bool* asked, std::function<void()> then) {
+  auto* poll = new QTimer(qApp);
+  QObject::connect(poll, &QTimer::timeout, poll, [poll, button, asked, then] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || box->objectName() != "ReplaceQuestion" || !box->isVisible()) return;
+    poll->deleteLater();
+    poll->stop();
+    *asked = true;
+    box->button(button)->click();
+    then();
+  });
+  poll->start(10);
+}
+
+TEST(SavePanel, AFileThatExistsOnlyWithTheAddedExtensionIsReplacedOnlyWhenTheUserSaysSo) {
+  QTemporaryDir dir;
+  const QString existing = QDir(dir.path()).filePath("speech.mp3.wav");
+  {
+    QFile file(existing);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("kept");
+  }
+  for (const bool replace : {false, true}) {
+    SavePanel panel;
+    panel.setAllowedFileTypes({"wav"});
+    panel.setAllowsOtherFileTypes(false);
+    bool asked = false;
+    int shown = 0;
+    std::function<void(QFileDialog*)> drive = [&](QFileDialog* dialog) {
+      ++shown;
+      if (shown == 1) {
+        // After "No" the panel comes back; the user then cancels it.
+        whenReplaceQuestionShows(replace ? QMessageBox::Yes : QMessageBox::No, &asked, [&] {
+          if (!replace) whenPanelShows(drive);
+        });
+        typeAndSave(dialog, dir.path(), "speech.mp3");
+      } else {
+        dialog->reject();
+      }
+    };
+    whenPanelShows(drive);
+    const int response = panel.runModal();
+    EXPECT_TRUE(asked);
+    if (replace) {
+      EXPECT_EQ(response, SavePanel::kOK);
+      ASSERT_TRUE(panel.URL().has_value());
+      EXPECT_EQ(panel.URL()->toLocalFile(), existing);
+    } else {
+      EXPECT_EQ(response, SavePanel::kCancel);
+      EXPECT_EQ(shown, 2);
+      EXPECT_FALSE(panel.URL().has_value());
+    }
   }
 }
 
