@@ -3,6 +3,7 @@
 #include <QVariant>
 #include <cstdio>
 #include <optional>
+#include <string>
 
 #include "platform/Alert.h"
 #include "platform/Application.h"
@@ -28,9 +29,10 @@ QString localized(const char* key) {
   return Bundle::main().localizedString(text, text, QString::fromUtf8(kUpdateStringTable));
 }
 
+// One write, so that a line printed by the main thread meanwhile cannot land inside it.
 void printUpToDateNote() {
-  std::fputs(kUpToDateNote, stdout);
-  std::fputc('\n', stdout);
+  const std::string line = std::string(kUpToDateNote) + '\n';
+  std::fputs(line.c_str(), stdout);
   std::fflush(stdout);
 }
 
