@@ -3,6 +3,9 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <QRegularExpression>
+#include <QUrl>
+#include <QUrlQuery>
 #include <QWidget>
 #include <chrono>
 #include <memory>
@@ -12,6 +15,7 @@
 #include "FixtureHttpServer.h"
 #include "UpdateTestSupport.h"
 #include "platform/UserDefaults.h"
+#include "platform/Workspace.h"
 #include "update/UpdateManager.h"
 
 namespace lorvanta {
@@ -279,6 +283,22 @@ TEST_F(UpdateCheckTest, WithoutAWindowNothingIsShownOrStored) {
   EXPECT_GE(waited.count(), 2.0);
   EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty());
   EXPECT_EQ(testing::settingsFileContents(), before);
+}
+
+TEST(UpdateAddresses, LookupIsPlainHttpWithOneDigitsIdAndTheProductPageIsHttps) {
+  const QUrl lookup(kStoreLookupURL, QUrl::StrictMode);
+  ASSERT_TRUE(lookup.isValid());
+  EXPECT_EQ(lookup.scheme(), "http");
+  EXPECT_FALSE(lookup.host().isEmpty());
+  EXPECT_EQ(lookup.path(), "/lookup");
+  const auto items = QUrlQuery(lookup).queryItems();
+  ASSERT_EQ(items.size(), 1);
+  EXPECT_EQ(items[0].first, "id");
+  EXPECT_TRUE(QRegularExpression("^[0-9]+$").match(items[0].second).hasMatch()) << kStoreLookupURL;
+
+  const auto page = urlFromString(kUpdatePageAddress);
+  ASSERT_TRUE(page.has_value());
+  EXPECT_EQ(page->scheme(), "https");
 }
 
 // A lookup server that takes the request and never answers must not keep the program from
