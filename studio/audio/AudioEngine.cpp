@@ -191,10 +191,10 @@ struct AudioEngine::Impl final : audio::RenderContext {
         ++i;
         continue;
       }
+      // When the file's last frame is heard; it may lie in an earlier render call.
       double due = 0.0;
       if (!offline && end.type == AudioPlayerNodeCompletionCallbackType::DataPlayedBack) {
-        due = outputTime +
-              static_cast<double>(std::max<int64_t>(end.sampleTime - start, 0)) / renderFormat.sampleRate;
+        due = outputTime + static_cast<double>(end.sampleTime - start) / renderFormat.sampleRate;
       }
       events.push(CompletionEvent{end.receiver, end.segment, end.generation, end.type, due,
                                   epoch.load(std::memory_order_acquire)});

@@ -48,8 +48,8 @@ void NullOutputDevice::run(AudioFormat format, RenderCallback render) {
   const auto started = std::chrono::steady_clock::now();
   uint64_t done = 0;
   while (running_.load(std::memory_order_acquire)) {
-    // Block k is heard when the clock reaches it.
-    render(channels.data(), block, static_cast<double>(done) / format.sampleRate);
+    // Block k is heard when the clock has passed it and the latency.
+    render(channels.data(), block, static_cast<double>(done) / format.sampleRate + options_.latency);
     if (tap_) tap_(channels.data(), format.channelCount, block);
     done += block;
     if (options_.realTime) {

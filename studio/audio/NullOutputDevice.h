@@ -20,6 +20,7 @@ class NullOutputDevice final : public AudioOutputDevice {
     bool realTime = true;        // pace blocks by the wall clock; otherwise pull flat out
     uint32_t blockFrames = 256;  // frames per render call
     bool failToStart = false;    // start() answers false with an error, like a machine without sound
+    double latency = 0.0;        // seconds from pulling a frame to hearing it
   };
   // Device thread: one block as rendered.
   using Tap = std::function<void(const float* const* channels, uint32_t channelCount, uint32_t frames)>;
@@ -31,6 +32,7 @@ class NullOutputDevice final : public AudioOutputDevice {
   bool start(const AudioFormat& format, RenderCallback render, AudioError* error) override;
   void stop() override;
   double currentTime() const override;
+  double outputLatency() const override { return options_.latency; }
 
   // Frames pulled since the last start; any thread.
   uint64_t framesRendered() const { return frames_.load(std::memory_order_acquire); }
