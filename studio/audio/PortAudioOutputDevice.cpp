@@ -1,5 +1,6 @@
 #include <portaudio.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <mutex>
@@ -10,6 +11,9 @@
 namespace lorvanta {
 
 namespace {
+
+// Seconds of output buffering asked for at least.
+constexpr double kMinimumLatency = 0.1;
 
 // The default output device. The stream's format follows the graph; the device or the
 // sound server converts. Start, stop and the clock are called from non-real-time threads.
@@ -39,7 +43,8 @@ class PortAudioOutputDevice final : public AudioOutputDevice {
     output.device = device;
     output.channelCount = static_cast<int>(format.channelCount);
     output.sampleFormat = paFloat32 | paNonInterleaved;
-    output.suggestedLatency = info ? info->defaultLowOutputLatency : 0.05;
+    // Speech needs no low latency; shorter buffers underrun through sound-server plugins.
+    output.suggestedLatency = std::max(info ? info->defaultHighOutputLatency : 0.0, kMinimumLatency);
     render_ = std::move(render);
     channels_ = format.channelCount;
     PaError status =
