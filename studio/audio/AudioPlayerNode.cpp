@@ -76,11 +76,6 @@ void AudioPlayerNode::Impl::configure(uint32_t newChannels) {
     readCount.store(flushed, std::memory_order_release);
 }
 
-bool AudioPlayerNode::Impl::hasWork() {
-  std::lock_guard lock(mutex);
-  return !toRead.empty();
-}
-
 bool AudioPlayerNode::Impl::fill() {
   std::lock_guard lock(mutex);
   if (toRead.empty() || channels == 0) return false;

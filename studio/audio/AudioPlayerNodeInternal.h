@@ -24,7 +24,6 @@ struct AudioPlayerNode::Impl final : audio::RenderSource, audio::CompletionRecei
   void configure(uint32_t channels);
   // Reader side: moves up to one chunk of file data into the ring. True when it did anything.
   bool fill();
-  bool hasWork();
   // Render thread.
   void render(float* const* out, uint32_t frames, int64_t sampleTime, audio::RenderContext& context) override;
   // Notification thread.

@@ -46,7 +46,6 @@ class PortAudioOutputDevice final : public AudioOutputDevice {
     // Speech needs no low latency; shorter buffers underrun through sound-server plugins.
     output.suggestedLatency = std::max(info ? info->defaultHighOutputLatency : 0.0, kMinimumLatency);
     render_ = std::move(render);
-    channels_ = format.channelCount;
     PaError status =
         Pa_OpenStream(&stream_, nullptr, &output, format.sampleRate, paFramesPerBufferUnspecified, paNoFlag,
                       &PortAudioOutputDevice::callback, this);
@@ -109,7 +108,6 @@ class PortAudioOutputDevice final : public AudioOutputDevice {
   PaStream* stream_ = nullptr;
   RenderCallback render_;
   std::atomic<double> latency_{0.0};
-  uint32_t channels_ = 0;
 };
 
 }  // namespace
