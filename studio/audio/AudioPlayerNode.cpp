@@ -97,10 +97,9 @@ bool AudioPlayerNode::Impl::fill() {
       segment.length = segment.next;
     } else {
       const uint32_t fileChannels = scratch->format().channelCount;
-      for (uint32_t i = 0; i < got; ++i) {
-        float* frame = &ring[((written + i) % kRingFrames) * channels];
-        for (uint32_t c = 0; c < channels; ++c)
-          frame[c] = scratch->channelData(std::min(c, fileChannels - 1))[i];
+      for (uint32_t c = 0; c < channels; ++c) {
+        const float* source = scratch->channelData(std::min(c, fileChannels - 1));
+        for (uint32_t i = 0; i < got; ++i) ring[((written + i) % kRingFrames) * channels + c] = source[i];
       }
       writeCount.store(written + got, std::memory_order_release);
       segment.next += got;
