@@ -6,7 +6,7 @@
 #include <cmath>
 #include <string>
 
-#include "studio/text/NumberText.h"
+#include "platform/NumberTextQt.h"
 
 namespace lorvanta {
 
@@ -97,12 +97,10 @@ void Slider::setDoubleValue(double value) {
   slider_->setValue(static_cast<int>(std::lround(value)));
 }
 
-QString Slider::stringValue() const {
-  return QString::fromStdString(floatTextForm(static_cast<float>(doubleValue())));
-}
+QString Slider::stringValue() const { return floatText(static_cast<float>(doubleValue())); }
 
 void Slider::setStringValue(const QString& text) {
-  const std::optional<float> parsed = parseWholeDecimal(text.toStdString());
+  const std::optional<float> parsed = parseDecimalText(text);
   setDoubleValue(parsed ? static_cast<double>(*parsed) : minValue());
 }
 

@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
+#include "platform/NumberTextQt.h"
 #include "studio/ConsoleLine.h"
 #include "studio/ViewController.h"
-#include "studio/text/NumberText.h"
 
 namespace lorvanta {
 
@@ -16,8 +16,6 @@ namespace {
 
 constexpr float kFallbackRate = 180.0f;
 constexpr float kFallbackPitch = 0.0f;
-
-std::optional<float> parseControlText(const QString& text) { return parseWholeDecimal(text.toStdString()); }
 
 // The whole part of `value` cut toward zero through a 64-bit integer; the fallback rate
 // when the value has no 64-bit whole part (an infinity, a not-a-number, out of range).
@@ -30,21 +28,21 @@ float wholeRate(float value) {
 }  // namespace
 
 void ViewController::set_rate_slider_action(QObject* /*sender*/) {
-  rate = wholeRate(parseControlText(rate_slider.stringValue()).value_or(kFallbackRate));
-  rate_textfield.setStringValue(QString::fromStdString(floatTextForm(rate)));
+  rate = wholeRate(parseDecimalText(rate_slider.stringValue()).value_or(kFallbackRate));
+  rate_textfield.setStringValue(floatText(rate));
 
-  std::optional<float> newPitch = parseControlText(pitch_slider.stringValue());
+  std::optional<float> newPitch = parseDecimalText(pitch_slider.stringValue());
   // A not-a-number is no pitch the unit can play.
   if (newPitch && std::isnan(*newPitch)) newPitch.reset();
   pitch = newPitch.value_or(kFallbackPitch);
   if (auTimePitch) auTimePitch->setPitch(pitch);
-  pitch_textfield.setStringValue(QString::fromStdString(floatTextForm(pitch)));
+  pitch_textfield.setStringValue(floatText(pitch));
 }
 
 void ViewController::set_picth_rate_textfield_action(QObject* sender) {
   const QString rateText = rate_textfield.stringValue();
   const QString pitchText = pitch_textfield.stringValue();
-  const std::optional<float> typedRate = parseControlText(rateText);
+  const std::optional<float> typedRate = parseDecimalText(rateText);
   const std::string line = pitchText.toStdString() + " " +
                            (typedRate ? "Optional(" + floatTextForm(*typedRate) + ")" : std::string("nil"));
   studio::printLine(line);

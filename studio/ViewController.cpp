@@ -17,11 +17,11 @@
 #include <utility>
 
 #include "platform/MainQueue.h"
+#include "platform/NumberTextQt.h"
 #include "platform/SavePanel.h"
 #include "studio/ConsoleLine.h"
 #include "studio/audio/AudioOutputDevice.h"
 #include "studio/speech/EspeakSpeechSynthesizer.h"
-#include "studio/text/NumberText.h"
 
 namespace lorvanta {
 
@@ -43,8 +43,6 @@ std::unique_ptr<SpeechSynthesizer> makeSynthesizer(const StudioServices& service
   if (services.makeSynthesizer) return services.makeSynthesizer();
   return std::make_unique<EspeakSpeechSynthesizer>(mainQueueAsync);
 }
-
-QString floatText(float value) { return QString::fromStdString(floatTextForm(value)); }
 
 }  // namespace
 

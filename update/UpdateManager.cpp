@@ -9,9 +9,9 @@
 #include "platform/Application.h"
 #include "platform/Bundle.h"
 #include "platform/MainQueue.h"
+#include "platform/NumberTextQt.h"
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"
-#include "studio/text/NumberText.h"
 #include "update/ExitGate.h"
 #include "update/StoreLookup.h"
 #include "update/StoreReply.h"
@@ -21,8 +21,6 @@ namespace lorvanta {
 namespace {
 
 constexpr double kAlertDelaySeconds = 2.0;
-
-std::optional<float> versionNumber(const QString& text) { return parseWholeDecimal(text.toStdString()); }
 
 QString localized(const char* key) {
   const QString text = QString::fromUtf8(key);
@@ -59,13 +57,13 @@ void UpdateManager::checkForNewVersion() {
     const std::optional<QString> storeString =
         storeVersionString(dictionaryFromJSONText(QString::fromUtf8(*body)));
     if (!storeString) return;
-    const std::optional<float> storeNumber = versionNumber(*storeString);
+    const std::optional<float> storeNumber = parseDecimalText(*storeString);
     if (!storeNumber) return;
     const std::optional<QVariant> installedValue =
         Bundle::main().objectForInfoDictionaryKey(kCFBundleShortVersionStringKey);
     if (!installedValue || installedValue->typeId() != QMetaType::QString) return;
     const QString installedString = installedValue->toString();
-    const std::optional<float> installedNumber = versionNumber(installedString);
+    const std::optional<float> installedNumber = parseDecimalText(installedString);
     if (!installedNumber) return;
     const float S = *storeNumber;
     const float L = *installedNumber;
@@ -74,9 +72,9 @@ void UpdateManager::checkForNewVersion() {
     const bool skipped = defaults.boolForKey(kNoAlertAgainKey);
     bool offer = S > L && !skipped;
     if (const std::optional<QString> skippedLocal = defaults.stringForKey(kNoAlertAgainLocalVersionKey)) {
-      const float SL = versionNumber(*skippedLocal).value_or(0.0f);
+      const float SL = parseDecimalText(*skippedLocal).value_or(0.0f);
       const float SS =
-          versionNumber(defaults.stringForKey(kNoAlertAgainStoreVersionKey).value_or(QStringLiteral("0")))
+          parseDecimalText(defaults.stringForKey(kNoAlertAgainStoreVersionKey).value_or(QStringLiteral("0")))
               .value_or(0.0f);
       if (skipped && L == SL && S == SS) {
         offer = false;
@@ -105,10 +103,8 @@ void UpdateManager::showUpdateAlert(float installedVersion, float storeVersion,
   alert.setMessageText(localized("检测到新版本"));
   const QString installedLabel = localized("本地版本");
   const QString storeLabel = localized("最新版本");
-  alert.setInformativeText(installedLabel + QStringLiteral(": ") +
-                           QString::fromStdString(floatTextForm(installedVersion)) + QLatin1Char('\n') +
-                           storeLabel + QStringLiteral(": ") +
-                           QString::fromStdString(floatTextForm(storeVersion)));
+  alert.setInformativeText(installedLabel + QStringLiteral(": ") + floatText(installedVersion) +
+                           QLatin1Char('\n') + storeLabel + QStringLiteral(": ") + floatText(storeVersion));
   alert.addButtonWithTitle(localized("去更新"));
   alert.addButtonWithTitle(localized("跳过本版本更新"));
   alert.addButtonWithTitle(localized("以后再说"));
