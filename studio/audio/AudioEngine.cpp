@@ -256,6 +256,9 @@ struct AudioEngine::Impl final : audio::RenderContext {
     }
   }
 
+  // Set on the main thread while nothing runs live; read by the notification thread.
+  DeviceFailureHandler deviceFailureHandler;
+
   // Immutable.
   const std::unique_ptr<AudioOutputDevice> device;
   const std::shared_ptr<AudioOutputNode> output = std::make_shared<AudioOutputNode>();
@@ -305,6 +308,10 @@ AudioEngine::~AudioEngine() { stop(); }
 void AudioEngine::attachNode(const std::shared_ptr<AudioNode>& node) {
   if (!node || impl_->isNodeAttached(node.get())) return;
   impl_->editGraph([&] { impl_->attached.push_back(node); });
+}
+
+void AudioEngine::setDeviceFailureHandler(DeviceFailureHandler handler) {
+  impl_->deviceFailureHandler = std::move(handler);
 }
 
 bool AudioEngine::isAttached(const AudioNode& node) const { return impl_->isNodeAttached(&node); }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "studio/audio/AudioFormat.h"
@@ -45,6 +46,13 @@ class AudioEngine {
   // The node connected to `destination`'s input bus 0, or nullptr.
   std::shared_ptr<AudioNode> inputOf(const AudioNode& destination) const;
   std::shared_ptr<AudioOutputNode> outputNode() const;
+
+  // Called on the engine's notification thread, at most once per start, when the output
+  // device fails while the engine runs live (sound server gone, device removed). Pending
+  // completions of that run are dropped; isRunning() stays true until stop() is called on
+  // the main thread. Keep it short: post to the main queue.
+  using DeviceFailureHandler = std::function<void(const AudioError& error)>;
+  void setDeviceFailureHandler(DeviceFailureHandler handler);
 
   bool startAndReturnError(AudioError* error = nullptr);
   bool isRunning() const;
