@@ -84,10 +84,9 @@ double Slider::doubleValue() const {
 
 void Slider::setDoubleValue(double value) {
   if (!slider_) return;
-  const double low = minValue();
-  const double high = maxValue();
-  if (std::isnan(value)) value = low;
-  value = std::clamp(value, low, high);
+  // A not-a-number is no position: the slider stays where it is.
+  if (std::isnan(value)) return;
+  value = std::clamp(value, minValue(), maxValue());
   watchUserMoves(slider_);
   // setProperty keeps a stored value that compares equal, and 0.0 equals -0.0.
   slider_->setProperty(kValueProperty, QVariant());
@@ -100,8 +99,8 @@ void Slider::setDoubleValue(double value) {
 QString Slider::stringValue() const { return floatText(static_cast<float>(doubleValue())); }
 
 void Slider::setStringValue(const QString& text) {
-  const std::optional<float> parsed = parseDecimalText(text);
-  setDoubleValue(parsed ? static_cast<double>(*parsed) : minValue());
+  // A text that is not a number leaves the slider where it was.
+  if (const std::optional<float> parsed = parseDecimalText(text)) setDoubleValue(*parsed);
 }
 
 // ProgressIndicator

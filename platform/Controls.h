@@ -55,8 +55,8 @@ class TextField {
 };
 
 // A QSlider carrying a double value within its range. stringValue is the text form of
-// the value; setStringValue takes a number (bounded to the range) and a text that is not a
-// number as the minimum.
+// the value; setStringValue takes a number, bounded to the range. A text that is not a
+// number, and a not-a-number, leave the value as it was.
 class Slider {
  public:
   explicit Slider(QSlider* slider = nullptr) : slider_(slider) {}

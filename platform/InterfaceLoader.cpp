@@ -93,7 +93,17 @@ bool connectAction(QObject* control, InterfaceTarget* target, const QString& act
     // (with tracking), clicks on the groove, keys and the wheel.
     QObject::connect(slider, &QAbstractSlider::valueChanged, slider, send);
   } else if (auto* edit = qobject_cast<QLineEdit*>(control)) {
-    QObject::connect(edit, &QLineEdit::editingFinished, edit, send);
+    // Enter always sends; leaving the field sends only when the user changed its text since
+    // the last send or the last text set from code (setText clears the modified flag).
+    // Enter also ends the editing, which then finds the flag cleared and sends nothing more.
+    auto sendOnce = [edit, send] {
+      edit->setModified(false);
+      send();
+    };
+    QObject::connect(edit, &QLineEdit::returnPressed, edit, sendOnce);
+    QObject::connect(edit, &QLineEdit::editingFinished, edit, [edit, sendOnce] {
+      if (edit->isModified()) sendOnce();
+    });
   } else if (auto* box = qobject_cast<QComboBox*>(control)) {
     QObject::connect(box, &QComboBox::activated, box, send);
   } else {

@@ -180,8 +180,8 @@ TEST_F(MainInterfaceTest, ControlsSendTheControllerActions) {
   rate->triggerAction(QAbstractSlider::SliderSingleStepAdd);
   QKeyEvent right(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier);
   QCoreApplication::sendEvent(o["pitch_slider"], &right);
-  emit qobject_cast<QLineEdit*>(o["rate_textfield"])->editingFinished();
-  emit qobject_cast<QLineEdit*>(o["pitch_textfield"])->editingFinished();
+  emit qobject_cast<QLineEdit*>(o["rate_textfield"])->returnPressed();
+  emit qobject_cast<QLineEdit*>(o["pitch_textfield"])->returnPressed();
   emit qobject_cast<QComboBox*>(o["fVoicesPopUpButton"])->activated(0);
   auto& a = record().actions;
   auto has = [&a](const QString& entry) { return std::find(a.begin(), a.end(), entry) != a.end(); };

@@ -24,12 +24,14 @@ TEST(Slider, SetStringValueTable) {
     int position;
   };
   const Case cases[] = {
-      {-2400, 2400, "12.5", "12.5", 13},       // the fraction is kept, the handle rounds
-      {-2400, 2400, "-0", "-0.0", 0},          // negative zero survives
-      {-2400, 2400, "abc", "-2400.0", -2400},  // not a number: the minimum
-      {-2400, 2400, "", "-2400.0", -2400},
-      {-2400, 2400, " 5", "-2400.0", -2400},  // leading blank: no number
-      {-2400, 2400, "nan", "-2400.0", -2400},
+      {-2400, 2400, "12.5", "12.5", 13},   // the fraction is kept, the handle rounds
+      {-2400, 2400, "-0", "-0.0", 0},      // negative zero survives
+      {-2400, 2400, "abc", "300.0", 300},  // not a number: the slider stays
+      {-2400, 2400, "", "300.0", 300},
+      {-2400, 2400, " 5", "300.0", 300},  // leading blank: no number
+      {-2400, 2400, "5 ", "300.0", 300},
+      {-2400, 2400, "nan", "300.0", 300},
+      {80, 450, "abc", "300.0", 300},
       {-2400, 2400, "9999", "2400.0", 2400},  // bounded to the range
       {-2400, 2400, "-inf", "-2400.0", -2400},
       {-2400, 2400, "inf", "2400.0", 2400},
@@ -43,6 +45,7 @@ TEST(Slider, SetStringValueTable) {
   for (const Case& c : cases) {
     auto widget = makeSlider(c.min, c.max);
     Slider slider(widget.get());
+    slider.setStringValue("300");
     slider.setStringValue(c.text);
     EXPECT_EQ(slider.stringValue().toStdString(), c.stringValue) << c.text;
     EXPECT_EQ(widget->value(), c.position) << c.text;
@@ -52,8 +55,8 @@ TEST(Slider, SetStringValueTable) {
 TEST(Slider, EachSetReplacesTheStoredValue) {
   auto widget = makeSlider(-2400, 2400);
   Slider slider(widget.get());
-  const char* const steps[][2] = {
-      {"-0", "-0.0"}, {"0", "0.0"}, {"-0", "-0.0"}, {"12.5", "12.5"}, {"x", "-2400.0"}};
+  const char* const steps[][2] = {{"-0", "-0.0"},   {"0", "0.0"},  {"-0", "-0.0"},
+                                  {"12.5", "12.5"}, {"x", "12.5"}, {"nan", "12.5"}};
   for (const auto& step : steps) {
     slider.setStringValue(step[0]);
     EXPECT_EQ(slider.stringValue().toStdString(), step[1]) << step[0];

@@ -2,8 +2,10 @@
 
 #include <QAbstractItemModel>
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -103,7 +105,7 @@ TEST_F(InterfaceLoaderTest, ControlsSendTheirActionsToTheirTargets) {
   journal().events.clear();
   QMainWindow* w = loaded.window.get();
 
-  emit w->findChild<QLineEdit*>("known_field")->editingFinished();
+  emit w->findChild<QLineEdit*>("known_field")->returnPressed();
   w->findChild<QAction*>("menuCommand")->trigger();
   auto* slider = w->findChild<QSlider*>("slider");
   slider->triggerAction(QAbstractSlider::SliderSingleStepAdd);
@@ -115,6 +117,53 @@ TEST_F(InterfaceLoaderTest, ControlsSendTheirActionsToTheirTargets) {
                                           "delegate command menuCommand", "controller slide slider",
                                           "controller choose popUp"};
   EXPECT_EQ(journal().events, expected);
+}
+
+TEST_F(InterfaceLoaderTest, AFieldSendsOnEnterOrWhenLeftAfterAnEdit) {
+  enum class Step { Type, SetFromCode, Enter, Leave };
+  struct Case {
+    const char* name;
+    std::vector<Step> steps;
+    size_t sent;
+  };
+  const Case cases[] = {
+      {"left without an edit", {Step::Leave}, 0},
+      {"left after an edit", {Step::Type, Step::Leave}, 1},
+      {"Enter without an edit", {Step::Enter}, 1},
+      {"Enter after an edit, then left", {Step::Type, Step::Enter, Step::Leave}, 1},
+      {"left after a text set from code", {Step::SetFromCode, Step::Leave}, 0},
+      {"two edits, each left", {Step::Type, Step::Leave, Step::Type, Step::Leave}, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::internal::CaptureStderr();  // the file's own faults are another test's
+    LoadedInterface loaded = loadInterfaceFile(kData + "/broken.ui");
+    testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(loaded.window);
+    journal().events.clear();
+    QMainWindow* w = loaded.window.get();
+    auto* field = w->findChild<QLineEdit*>("known_field");
+    auto* other = w->findChild<QSlider*>("slider");
+    w->show();
+    QApplication::setActiveWindow(w);
+    for (Step step : c.steps) {
+      if (!field->hasFocus()) field->setFocus(Qt::TabFocusReason);
+      ASSERT_TRUE(field->hasFocus());
+      if (step == Step::Type) {
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_5, Qt::NoModifier, QStringLiteral("5"));
+        QCoreApplication::sendEvent(field, &key);
+      } else if (step == Step::SetFromCode) {
+        field->setText(QStringLiteral("180.0"));
+      } else if (step == Step::Enter) {
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QCoreApplication::sendEvent(field, &key);
+      } else {
+        other->setFocus(Qt::TabFocusReason);
+      }
+    }
+    const std::vector<std::string> expected(c.sent, "controller fieldAction known_field");
+    EXPECT_EQ(journal().events, expected);
+  }
 }
 
 TEST_F(InterfaceLoaderTest, SeparatorItemCountsButCannotBeChosen) {

@@ -94,14 +94,16 @@ TEST_F(RatePitchTest, FieldActionPrintsTheTypedRateAndGoesThroughTheSliders) {
       {"180.0", "0.0", "0.0 Optional(180.0)\n", 180.0f, 0.0f, "180.0", "0.0"},
       {"180.7", "12.5", "12.5 Optional(180.7)\n", 180.0f, 12.5f, "180.0", "12.5"},
       {"300", "-0", "-0 Optional(300.0)\n", 300.0f, -0.0f, "300.0", "-0.0"},
-      // Not a number: the slider takes its minimum.
-      {"abc", "0.0", "0.0 nil\n", 80.0f, 0.0f, "80.0", "0.0"},
-      {"", "x", "x nil\n", 80.0f, -2400.0f, "80.0", "-2400.0"},
-      {" 180", "0.0", "0.0 nil\n", 80.0f, 0.0f, "80.0", "0.0"},
+      // Not a number (a not-a-number included): the slider keeps its value and the field
+      // shows it again.
+      {"abc", "-1200", "-1200 nil\n", 300.0f, -1200.0f, "300.0", "-1200.0"},
+      {"", "x", "x nil\n", 300.0f, -1200.0f, "300.0", "-1200.0"},
+      {" 180", " 5", " 5 nil\n", 300.0f, -1200.0f, "300.0", "-1200.0"},
+      {"inf", "nan", "nan Optional(inf)\n", 450.0f, -1200.0f, "450.0", "-1200.0"},
+      {"nan", "abc", "abc Optional(nan)\n", 450.0f, -1200.0f, "450.0", "-1200.0"},
       // Out of range: bounded by the slider.
       {"1000", "3000.5", "3000.5 Optional(1000.0)\n", 450.0f, 2400.0f, "450.0", "2400.0"},
       {"-3.9", "-2500", "-2500 Optional(-3.9)\n", 80.0f, -2400.0f, "80.0", "-2400.0"},
-      {"inf", "nan", "nan Optional(inf)\n", 450.0f, -2400.0f, "450.0", "-2400.0"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.rateText.toStdString() + " / " + c.pitchText.toStdString());
