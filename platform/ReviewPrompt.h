@@ -16,7 +16,8 @@ class ReviewPrompt {
   // Object name of the prompt's dialog.
   static constexpr const char* kDialogObjectName = "ReviewPromptDialog";
 
-  // Shows the prompt without blocking (or raises the one already shown); the caller learns
+  // Shows the prompt without blocking and without taking the focus (or raises the one
+  // already shown); its texts come from the string table "Localizable_review". The caller learns
   // nothing of the answer. Does nothing without a QApplication.
   static void requestReview();
   // The running system's version as the rating prompt sees it. This platform always offers

@@ -1,11 +1,14 @@
 #pragma once
 
+#include <QUrl>
 #include <functional>
 #include <optional>
 
-#include <QUrl>
-
 namespace lorvanta {
+
+// The application's product page on the maker's web site: the update alert and the rating
+// prompt both open it.
+inline constexpr const char* kProductPageAddress = "https://www.lorvanta.app/apps/lorvanta";
 
 // Opens URLs in the user's default browser.
 class Workspace {

@@ -6,13 +6,14 @@
 #include <string>
 
 #include "platform/Dispatch.h"
+#include "platform/Workspace.h"
 
 namespace lorvanta {
 
 // The store's lookup service for this application.
 inline constexpr const char* kStoreLookupURL = "http://store.lorvanta.app/lookup?id=1482726981";
-// The application's product page, opened from the update alert.
-inline constexpr const char* kUpdatePageAddress = "https://www.lorvanta.app/apps/lorvanta";
+// The page the update alert's first button opens: the product page.
+inline constexpr const char* kUpdatePageAddress = kProductPageAddress;
 inline constexpr const char* kUpdateQueueLabel = "app.lorvanta.UpdateManager";
 
 // The skipped-version memory in the user's preferences.

@@ -6,6 +6,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -20,6 +22,7 @@
 #include "platform/ReviewPrompt.h"
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"
+#include "update/UpdateManager.h"
 
 namespace lorvanta {
 namespace {
@@ -318,7 +321,30 @@ TEST_F(ReviewPromptTest, RateOpensTheProductPageAndNotNowOnlyCloses) {
   ASSERT_EQ(visiblePrompts().size(), 1);
   button(visiblePrompts()[0], QStringLiteral("Rate Lorvanta"))->click();
   EXPECT_TRUE(visiblePrompts().isEmpty());
-  EXPECT_EQ(opened_, QList<QUrl>{QUrl(QStringLiteral("https://www.lorvanta.app/lorvanta"))});
+  // The same page as the update alert's update button.
+  EXPECT_EQ(opened_, QList<QUrl>{QUrl(QString::fromUtf8(kUpdatePageAddress))});
+}
+
+TEST_F(ReviewPromptTest, ThePromptLeavesTheFocusWhereItWas) {
+  QMainWindow window;
+  auto* field = new QLineEdit(&window);  // say, a file name being typed
+  window.setCentralWidget(field);
+  window.show();
+  QApplication::setActiveWindow(&window);
+  field->setFocus();
+  ASSERT_EQ(QApplication::focusWidget(), field);
+
+  ReviewPrompt::requestReview();
+  runMainQueue(0.2);
+  ReviewPrompt::requestReview();  // again while shown: raised, still not activated
+  runMainQueue(0.2);
+
+  const QList<QDialog*> prompts = visiblePrompts();
+  ASSERT_EQ(prompts.size(), 1);
+  EXPECT_EQ(prompts[0]->parentWidget(), &window) << "on top of the main window";
+  EXPECT_FALSE(prompts[0]->isModal());
+  EXPECT_EQ(QApplication::activeWindow(), &window);
+  EXPECT_EQ(QApplication::focusWidget(), field);
 }
 
 }  // namespace
