@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is needed, then builds and runs the whole suite: ThreadSanitizer build of
-# the Qt-free parts, the fuzz target, the default build and the sanitizer build.
+# Installs what building and testing need, then builds and runs the whole suite:
+# ThreadSanitizer build of the Qt-free parts, the fuzz target, the default build and the
+# sanitizer build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh --test
 
 export LORVANTA_REQUIRE_SOUND=1
 export QT_QPA_PLATFORM=offscreen
@@ -30,6 +31,8 @@ isolated() {
 run_suite() {
   local preset="$1"
   echo "== $preset build"
+  # The test suites are part of the build (the run command may have left them out).
+  cmake --preset "$preset" -DLORVANTA_BUILD_TESTS=ON >/dev/null
   bash scripts/build.sh "$preset"
   echo "== $preset tests"
   isolated scripts/with-sound-server.sh bash scripts/ctest-suite.sh "$preset"
