@@ -45,6 +45,7 @@ struct ToneState {
   int channels = 1;            // each channel carries the tone
   bool writeGarbage = false;   // a file that is no audio file
   bool reportFinished = true;  // the finished flag handed to the delegate
+  std::string failureReason;   // told for a synthesis that did not finish
   std::vector<ToneStart> starts;
   std::vector<bool> reports;  // finishedSpeaking of each finished call delivered
   SpeechSynthesizerDelegate* delegate = nullptr;
@@ -113,6 +114,9 @@ class ToneSynthesizer final : public SpeechSynthesizer {
       if (state->delegate) state->delegate->speechSynthesizerDidFinishSpeaking(*state->owner, ok);
     });
     return true;
+  }
+  std::string lastFailureReason() const override {
+    return state_->reports.empty() || state_->reports.back() ? std::string() : state_->failureReason;
   }
 
  private:
