@@ -178,21 +178,22 @@ inline void spinFor(double seconds) {
   spinUntil([] { return false; }, seconds);
 }
 
-// Sends standard output into a file while it lives; text() reads what arrived so far.
+// Sends standard output (or standard error) into a file while it lives; text() reads what
+// arrived so far.
 class ConsoleCapture {
  public:
-  ConsoleCapture() {
+  explicit ConsoleCapture(int stream = STDOUT_FILENO) : stream_(stream) {
     file_.open();
-    std::fflush(stdout);
-    saved_ = ::dup(STDOUT_FILENO);
-    ::dup2(file_.handle(), STDOUT_FILENO);
+    flush();
+    saved_ = ::dup(stream_);
+    ::dup2(file_.handle(), stream_);
   }
   ~ConsoleCapture() { restore(); }
   ConsoleCapture(const ConsoleCapture&) = delete;
   ConsoleCapture& operator=(const ConsoleCapture&) = delete;
 
   std::string text() const {
-    std::fflush(stdout);
+    flush();
     std::ifstream in(file_.fileName().toStdString(), std::ios::binary);
     std::stringstream content;
     content << in.rdbuf();
@@ -201,13 +202,16 @@ class ConsoleCapture {
   bool contains(const std::string& part) const { return text().find(part) != std::string::npos; }
   void restore() {
     if (saved_ < 0) return;
-    std::fflush(stdout);
-    ::dup2(saved_, STDOUT_FILENO);
+    flush();
+    ::dup2(saved_, stream_);
     ::close(saved_);
     saved_ = -1;
   }
 
  private:
+  void flush() const { std::fflush(stream_ == STDERR_FILENO ? stderr : stdout); }
+
+  const int stream_;
   QTemporaryFile file_;
   int saved_ = -1;
 };
