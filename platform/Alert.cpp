@@ -12,6 +12,7 @@ void Alert::beginSheetModalForWindow(QWidget* window, std::function<void(int64_t
   if (window == nullptr) return;
   auto* box = new QMessageBox(window);
   box->setWindowModality(Qt::WindowModal);
+  if (style_ == Style::Warning) box->setIcon(QMessageBox::Warning);
   box->setText(messageText_);
   box->setInformativeText(informativeText_);
   // One role for all, so the box keeps them in the order they were added.

@@ -17,6 +17,10 @@ class Alert {
   // The alert went away without a button (its window was closed under it).
   static constexpr int64_t kNoButtonReturn = 0;
 
+  // How the alert looks: plain, or marked as a warning.
+  enum class Style { Informational, Warning };
+
+  void setAlertStyle(Style style) { style_ = style; }
   void setMessageText(const QString& text) { messageText_ = text; }
   void setInformativeText(const QString& text) { informativeText_ = text; }
   void addButtonWithTitle(const QString& title) { buttons_ << title; }
@@ -31,6 +35,7 @@ class Alert {
   void beginSheetModalForWindow(QWidget* window, std::function<void(int64_t)> handler) const;
 
  private:
+  Style style_ = Style::Informational;
   QString messageText_;
   QString informativeText_;
   QStringList buttons_;

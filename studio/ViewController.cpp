@@ -3,6 +3,10 @@
 
 #include "studio/ViewController.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -13,9 +17,12 @@
 #include <QSlider>
 #include <QUuid>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <utility>
 
+#include "platform/Alert.h"
 #include "platform/MainQueue.h"
 #include "platform/NumberTextQt.h"
 #include "platform/SavePanel.h"
@@ -44,6 +51,35 @@ std::unique_ptr<SpeechSynthesizer> makeSynthesizer(const StudioServices& service
   return std::make_unique<EspeakSpeechSynthesizer>(mainQueueAsync);
 }
 
+// "What failed: why." for a warning; the reason may be missing.
+QString failureSentence(const QString& what, const std::string& reason) {
+  QString why = QString::fromStdString(reason).trimmed();
+  while (why.endsWith(QLatin1Char('.'))) why.chop(1);
+  return why.isEmpty() ? what + QLatin1Char('.') : what + QStringLiteral(": ") + why + QLatin1Char('.');
+}
+
+// A request's temporary file; one that is already gone is no fault.
+void removeTemporaryFile(const std::optional<QUrl>& url) {
+  if (url) QFile::remove(url->toLocalFile());
+}
+
+// The busy pointer over the whole application while it lives.
+class BusyPointer {
+ public:
+  BusyPointer() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~BusyPointer() { QApplication::restoreOverrideCursor(); }
+  BusyPointer(const BusyPointer&) = delete;
+  BusyPointer& operator=(const BusyPointer&) = delete;
+};
+
+// Flushes the entries of `folder` to disk, so that a rename in it lasts.
+void syncFolder(const QString& folder) {
+  const int descriptor = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0) return;
+  ::fsync(descriptor);
+  ::close(descriptor);
+}
+
 }  // namespace
 
 ViewController::ViewController(const InterfaceCoder& /*coder*/, StudioServices services)
@@ -60,11 +96,24 @@ ViewController::ViewController(StudioServices services)
       auTimePitch(std::make_shared<AudioUnitTimePitch>()),
       speechSynthesizer(makeSynthesizer(services)) {
   selectedVoice = speechSynthesizer->defaultVoice();
+  // Notification thread: which playback failed is settled here, the rest on the main queue.
+  audioEngine->setDeviceFailureHandler([this, alive = std::weak_ptr<const bool>(lifetime_),
+                                        generations = playbackGeneration_](const AudioError& error) {
+    const uint64_t generation = generations->load(std::memory_order_acquire);
+    mainQueueAsync([this, alive, generation, message = error.message] {
+      if (alive.expired()) return;
+      outputDeviceFailed(generation, message);
+    });
+  });
 }
 
 ViewController::~ViewController() {
   // A finished call still on its way finds no delegate.
   if (speechSynthesizer && speechSynthesizer->delegate() == this) speechSynthesizer->setDelegate(nullptr);
+  // Stops a synthesis still under way (it removes what it wrote); then the last request's
+  // file goes too.
+  speechSynthesizer.reset();
+  removeTemporaryFile(aiff_tem_URL);
 }
 
 bool ViewController::setOutlet(const QString& name, QWidget* widget) {
@@ -156,12 +205,19 @@ void ViewController::synthesizeTextToTempFile() {
     playerNode->stop();
   }
 
+  const std::optional<QUrl> previous = aiff_tem_URL;
   aiff_tem_URL = makeTempAIFFURL();
   // No place for the file: nothing to synthesise into, the request ends here.
-  if (!aiff_tem_URL) return;
+  if (!aiff_tem_URL) {
+    removeTemporaryFile(previous);
+    return;
+  }
 
   speechSynthesizer->setRate(rate);
+  // The whole text, NUL characters and all.
   speechSynthesizer->startSpeakingStringToURL(text.toStdString(), aiff_tem_URL->toLocalFile().toStdString());
+  // Only after the start: it has superseded a synthesis that may still write that file.
+  removeTemporaryFile(previous);
   jd_nsprogressindicator.setHidden(false);
 }
 
@@ -175,9 +231,14 @@ void ViewController::test_save(QObject* /*sender*/) {
   synthesizeTextToTempFile();
 }
 
-void ViewController::speechSynthesizerDidFinishSpeaking(SpeechSynthesizer& /*sender*/,
-                                                        bool /*finishedSpeaking*/) {
+void ViewController::speechSynthesizerDidFinishSpeaking(SpeechSynthesizer& sender, bool finishedSpeaking) {
   jd_nsprogressindicator.setHidden(true);
+  if (!finishedSpeaking) {
+    // What a failed synthesis left is not the speech of the text: nothing to play or save.
+    removeTemporaryFile(aiff_tem_URL);
+    warn(failureSentence(QStringLiteral("The speech could not be synthesised"), sender.lastFailureReason()));
+    return;
+  }
   const bool isSave = tts_is_save;
   setUpAudioGraph();
   // The temporary file could not be opened: nothing to play or save; the request ends.
@@ -209,19 +270,22 @@ void ViewController::setUpAudioGraph() {
 }
 
 void ViewController::startPlayback() {
-  ++playbackGeneration_;
+  const uint64_t generation = playbackGeneration_->fetch_add(1, std::memory_order_acq_rel) + 1;
   // Without a running engine nothing would play; the file is not left scheduled either.
-  if (!audioEngine->startAndReturnError()) return;
+  AudioError error;
+  if (!audioEngine->startAndReturnError(&error)) {
+    warn(failureSentence(QStringLiteral("The speech could not be played"), error.message));
+    return;
+  }
   playerNode->play();
 
   const std::weak_ptr<const bool> alive = lifetime_;
-  const uint64_t generation = playbackGeneration_;
   playerNode->scheduleFile(audioFile, AudioPlayerNodeCompletionCallbackType::DataPlayedBack,
                            [this, alive, generation](AudioPlayerNodeCompletionCallbackType) {
                              printLine("完成");
                              mainQueueAsync([this, alive, generation] {
                                // Gone, or a newer playback has started since this one ended.
-                               if (alive.expired() || generation != playbackGeneration_) return;
+                               if (alive.expired() || generation != playbackGeneration_->load()) return;
                                stopAfterPlayback();
                              });
                            });
@@ -231,6 +295,27 @@ void ViewController::stopAfterPlayback() {
   printLine("播放结束2");
   audioEngine->stop();
   playerNode->stop();
+}
+
+void ViewController::outputDeviceFailed(uint64_t generation, const std::string& message) {
+  // A newer request has stopped or replaced that playback already.
+  if (generation != playbackGeneration_->load() || !audioEngine->isRunning()) return;
+  // A completion still on its way belongs to a playback that did not reach its end.
+  playbackGeneration_->fetch_add(1, std::memory_order_acq_rel);
+  audioEngine->stop();
+  playerNode->stop();
+  warn(failureSentence(QStringLiteral("The speech could not be played"), message));
+}
+
+void ViewController::warn(const QString& message) {
+  printLine(message.toStdString(), stderr);
+  QWidget* view = fSpokenTextView.widget();
+  if (view == nullptr) return;
+  Alert alert;
+  alert.setAlertStyle(Alert::Style::Warning);
+  alert.setMessageText(message);
+  alert.addButtonWithTitle(QStringLiteral("OK"));
+  alert.beginSheetModalForWindow(view->window(), [](int64_t) {});
 }
 
 std::optional<QUrl> ViewController::askSaveURL() {
@@ -254,49 +339,90 @@ void ViewController::renderToFile() {
 
   const std::optional<QUrl> destination = askSaveURL();
   if (!destination) return;
+  // The window takes no input until the closing sequence has run; show it.
+  std::optional<BusyPointer> busy(std::in_place);
 
   const AudioFormat renderFormat = audioFile->processingFormat();
   playerNode->scheduleFile(audioFile);
 
+  const QString path = destination->toLocalFile();
+  // The speech is written beside the destination, under a hidden name of its own, and takes
+  // the destination's place only once it is complete: a failed save leaves the old file.
+  const QString folder = QFileInfo(path).absolutePath();
+  const QString partPath = QDir(folder).filePath(
+      QStringLiteral(".lorvanta-") + QUuid::createUuid().toString(QUuid::Id128) + QStringLiteral(".wav"));
+
   std::shared_ptr<AudioFile> output;
   bool manualRendering = false;
-  // Runs the closing steps that apply to how far the save got.
-  auto close = [&] {
-    output.reset();
+  std::string failure;
+  // The closing steps that apply to how far the save got; then the new file is put in
+  // place, or removed, and a failure is told.
+  auto end = [&] {
+    const bool wroteFile = output != nullptr;
+    if (output) {
+      AudioError error;
+      if (!output->close(&error) && failure.empty()) failure = error.message;
+      output.reset();
+    }
     audioEngine->stop();
     playerNode->stop();
     audioEngine->reset();
     playerNode->reset();
     auTimePitch->reset();
     if (manualRendering) audioEngine->disableManualRenderingMode();
-  };
 
+    if (wroteFile) {
+      const QByteArray from = QFile::encodeName(partPath);
+      if (failure.empty() && ::rename(from.constData(), QFile::encodeName(path).constData()) != 0) {
+        failure = std::strerror(errno);
+      }
+      if (failure.empty()) {
+        syncFolder(folder);
+      } else {
+        ::unlink(from.constData());
+      }
+    }
+    busy.reset();
+    if (!failure.empty()) {
+      warn(failureSentence(
+          QStringLiteral("The speech could not be saved to '%1'").arg(QFileInfo(path).fileName()), failure));
+    }
+  };
+  const std::string renderFailure = "the speech could not be rendered";
+
+  AudioError error;
   if (!audioEngine->enableManualRenderingMode(AudioEngineManualRenderingMode::Offline, renderFormat,
-                                              kMaximumRenderFrameCount)) {
-    close();
+                                              kMaximumRenderFrameCount, &error)) {
+    failure = error.message.empty() ? renderFailure : error.message;
+    end();
     return;
   }
   manualRendering = true;
 
   if (audioEngine->startAndReturnError()) playerNode->play();
 
-  const QString path = destination->toLocalFile();
-  // Only a file is replaced; a folder of that name is left alone (and the open below fails).
-  if (QFileInfo(path).isFile() || QFileInfo(path).isSymLink()) QFile::remove(path);
-
   const AudioFileSettings settings = audioFile->fileFormat().settings;
   printLine(destination->toString(QUrl::FullyEncoded).toStdString());
 
-  output = AudioFile::openForWriting(path.toStdString(), settings);
+  // A folder of that name is left alone; the file could never take its place.
+  if (QFileInfo(path).isDir()) {
+    failure = std::strerror(EISDIR);
+    end();
+    return;
+  }
+  // The ".wav" ending of the hidden name keeps the container the destination asks for.
+  output = AudioFile::openForWriting(partPath.toStdString(), settings, &error);
   if (!output) {
-    close();
+    failure = error.message;
+    end();
     return;
   }
 
   const std::unique_ptr<AudioPCMBuffer> renderBuffer = AudioPCMBuffer::create(
       audioEngine->manualRenderingFormat(), audioEngine->manualRenderingMaximumFrameCount());
   if (!renderBuffer) {
-    close();
+    failure = renderFailure;
+    end();
     return;
   }
 
@@ -308,11 +434,17 @@ void ViewController::renderToFile() {
 
     const auto frames =
         static_cast<uint32_t>(std::min<int64_t>(renderBuffer->frameCapacity(), length - sampleTime));
-    AudioError error;
-    const AudioEngineManualRenderingStatus status = audioEngine->renderOffline(frames, *renderBuffer, &error);
-    if (status == AudioEngineManualRenderingStatus::Error && error.code == 0) break;
-    if (status == AudioEngineManualRenderingStatus::Success && error.code == 0) {
-      output->writeFromBuffer(*renderBuffer);
+    AudioError renderError;
+    const AudioEngineManualRenderingStatus status =
+        audioEngine->renderOffline(frames, *renderBuffer, &renderError);
+    if (status == AudioEngineManualRenderingStatus::Error && renderError.code == 0) break;
+    if (status == AudioEngineManualRenderingStatus::Success && renderError.code == 0) {
+      AudioError writeError;
+      // A disk that refused one pass takes no more: the save has failed.
+      if (!output->writeFromBuffer(*renderBuffer, &writeError)) {
+        failure = writeError.message;
+        break;
+      }
     }
 
     if (audioEngine->manualRenderingSampleTime() > sampleTime) {
@@ -321,8 +453,11 @@ void ViewController::renderToFile() {
       break;
     }
   }
+  // Every frame of the temporary file must have been rendered and written.
+  if (failure.empty() && audioEngine->manualRenderingSampleTime() < audioFile->length())
+    failure = renderFailure;
 
-  close();
+  end();
 }
 
 }  // namespace lorvanta

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QUrl>
 #include <QVariant>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -93,13 +94,17 @@ class ViewController final : public InterfaceTarget, public SpeechSynthesizerDel
   // Both initialisers run the same steps.
   explicit ViewController(StudioServices services);
   void stopAfterPlayback();
+  void outputDeviceFailed(uint64_t generation, const std::string& message);
+  // Ends a request that failed: `message` on stderr and in a warning on the window.
+  void warn(const QString& message);
 
   QVariant representedObject_;
   // Work that may run later (played-back completions, rating-prompt steps) holds this
   // weakly, so none of it runs on a destroyed controller.
   std::shared_ptr<const bool> lifetime_ = std::make_shared<const bool>(true);
-  // Counts live playbacks; a completion stops only the playback it followed.
-  uint64_t playbackGeneration_ = 0;
+  // Counts live playbacks; a completion stops only the playback it followed. Read by the
+  // engine's notification thread when the output device fails, so shared and atomic.
+  std::shared_ptr<std::atomic<uint64_t>> playbackGeneration_ = std::make_shared<std::atomic<uint64_t>>(0);
 };
 
 }  // namespace lorvanta

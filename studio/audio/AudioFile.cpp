@@ -1,10 +1,14 @@
 #include "studio/audio/AudioFile.h"
 
+#include <fcntl.h>
 #include <sndfile.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -17,9 +21,17 @@ using SampleFormat = AudioFileSettings::SampleFormat;
 
 constexpr int kErrorNotWritable = 100;
 constexpr int kErrorChannelCount = 101;
+constexpr int kErrorSystem = 102;
 
 void setError(AudioError* error, int code, std::string message) {
   if (error) *error = AudioError{code, std::move(message)};
+}
+
+// The cause of a failed libsndfile call: the system's words for errno when the system
+// refused, libsndfile's own otherwise. Set errno to 0 before the call.
+std::string failureText(int savedErrno, SNDFILE* file) {
+  if (savedErrno != 0) return std::strerror(savedErrno);
+  return sf_strerror(file);
 }
 
 std::string lowerExtension(const std::string& path) {
@@ -144,8 +156,10 @@ struct IntConverter {
 struct AudioFile::Impl {
   mutable std::mutex mutex;
   SNDFILE* file = nullptr;
+  int descriptor = -1;  // a written file's own descriptor, flushed and closed by close()
   SF_INFO info{};
   bool writing = false;
+  std::string writeFailure;  // the first write that did not reach the file
   std::string path;
   AudioFileSettings settings;
   int64_t length = 0;
@@ -154,6 +168,7 @@ struct AudioFile::Impl {
 
   ~Impl() {
     if (file) sf_close(file);
+    if (descriptor >= 0) ::close(descriptor);
   }
 };
 
@@ -214,9 +229,26 @@ std::shared_ptr<AudioFile> AudioFile::openForWriting(const std::string& path,
     setError(error, SF_ERR_UNSUPPORTED_ENCODING, "unsupported settings for \"" + path + "\"");
     return nullptr;
   }
-  d.file = sf_open(path.c_str(), SFM_WRITE, &d.info);
+  // Opened here rather than by libsndfile, so the system's reason for a refusal is known
+  // and the data can be flushed to disk before the file is closed.
+  bool created = true;
+  d.descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (d.descriptor < 0 && errno == EEXIST) {
+    created = false;
+    d.descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  }
+  if (d.descriptor < 0) {
+    setError(error, kErrorSystem, std::strerror(errno));
+    return nullptr;
+  }
+  errno = 0;
+  d.file = sf_open_fd(d.descriptor, SFM_WRITE, &d.info, SF_FALSE);
   if (!d.file) {
-    setError(error, sf_error(nullptr), "cannot open \"" + path + "\" for writing: " + sf_strerror(nullptr));
+    const int code = sf_error(nullptr);
+    setError(error, code, failureText(errno, nullptr));
+    ::close(d.descriptor);
+    d.descriptor = -1;
+    if (created) ::unlink(path.c_str());
     return nullptr;
   }
   d.writing = true;
@@ -257,6 +289,7 @@ bool AudioFile::writeFromBuffer(const AudioPCMBuffer& buffer, AudioError* error)
   if (frames == 0) return true;
   const size_t samples = size_t{frames} * channels;
   sf_count_t written = 0;
+  errno = 0;
   if (isInteger(d.settings.sampleFormat)) {
     // Grows once to the largest buffer written; the same storage serves every later write.
     if (d.interleavedInt.size() < samples) d.interleavedInt.resize(samples);
@@ -277,10 +310,31 @@ bool AudioFile::writeFromBuffer(const AudioPCMBuffer& buffer, AudioError* error)
   }
   if (written > 0) d.length += written;
   if (written != static_cast<sf_count_t>(frames)) {
-    setError(error, sf_error(d.file), std::string("write failed: ") + sf_strerror(d.file));
+    const std::string cause = failureText(errno, d.file);
+    if (d.writeFailure.empty()) d.writeFailure = cause;
+    setError(error, kErrorSystem, cause);
     return false;
   }
   return true;
+}
+
+bool AudioFile::close(AudioError* error) {
+  Impl& d = *impl_;
+  std::lock_guard lock(d.mutex);
+  if (!d.file) return true;
+  std::string failure = d.writeFailure;
+  errno = 0;
+  const int closed = sf_close(d.file);
+  d.file = nullptr;
+  if (closed != 0 && failure.empty()) failure = errno != 0 ? std::strerror(errno) : sf_error_number(closed);
+  if (d.descriptor >= 0) {
+    if (::fsync(d.descriptor) != 0 && failure.empty()) failure = std::strerror(errno);
+    if (::close(d.descriptor) != 0 && failure.empty()) failure = std::strerror(errno);
+    d.descriptor = -1;
+  }
+  if (failure.empty()) return true;
+  setError(error, kErrorSystem, failure);
+  return false;
 }
 
 uint32_t AudioFile::readFrames(int64_t startFrame, uint32_t frames, AudioPCMBuffer& buffer) {

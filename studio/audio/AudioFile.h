@@ -28,7 +28,8 @@ struct AudioFileFormat {
 };
 
 // An audio file on disk, open for reading or for writing. A default-made object stands
-// for no file. Releasing the object closes the file; a written file is then complete.
+// for no file. Releasing the object closes the file; a written file is then complete, but
+// only close() says whether finishing it worked.
 class AudioFile {
  public:
   AudioFile();
@@ -39,7 +40,8 @@ class AudioFile {
   // nullptr and `error` set when the file cannot be opened.
   static std::shared_ptr<AudioFile> openForReading(const std::string& path, AudioError* error = nullptr);
   // The container follows the path's extension (".wav" gives RIFF WAVE, ".aif"/".aiff" AIFF);
-  // rate, channels and sample format follow `settings`.
+  // rate, channels and sample format follow `settings`. The errors of a written file name
+  // their cause in plain words ("No space left on device"), without the path.
   static std::shared_ptr<AudioFile> openForWriting(const std::string& path, const AudioFileSettings& settings,
                                                    AudioError* error = nullptr);
 
@@ -51,7 +53,12 @@ class AudioFile {
   int64_t length() const;
 
   // Appends buffer.frameLength() frames; float data is clipped to the sample format.
+  // False and `error` set when not all of them reached the file.
   bool writeFromBuffer(const AudioPCMBuffer& buffer, AudioError* error = nullptr);
+
+  // Closes the file. A written file gets its final header and is flushed to disk first;
+  // false and `error` set when any of that failed. Closing again does nothing.
+  bool close(AudioError* error = nullptr);
 
   // Reads up to `frames` frames from `startFrame` into `buffer` (from frame 0), sets its
   // frame length and returns the frames read. Not for the real-time thread.

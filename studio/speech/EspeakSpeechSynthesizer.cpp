@@ -1,10 +1,13 @@
 #include "studio/speech/EspeakSpeechSynthesizer.h"
 
 #include <espeak-ng/speak_lib.h>
+#include <fcntl.h>
 #include <sndfile.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <condition_variable>
 #include <cstdint>
@@ -76,6 +79,28 @@ int clampRate(float wordsPerMinute) {
   return static_cast<int>(std::lround(clamped));
 }
 
+// espeak-ng reads a C string: a NUL would end the text. Control characters other than tab
+// and line breaks become blanks; vertical tab and form feed become line breaks. UTF-8 puts
+// no byte below 0x20 inside a multi-byte character, so bytes can be replaced one by one.
+std::string speakableText(std::string text) {
+  for (char& c : text) {
+    if (c == '\t' || c == '\n' || c == '\r') continue;
+    if (c == '\v' || c == '\f') {
+      c = '\n';
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      c = ' ';
+    }
+  }
+  return text;
+}
+
+constexpr const char* kTooLong = "the text is too long to be spoken in one piece";
+
+// The system's words for a failed file operation when it set errno, libsndfile's otherwise.
+std::string fileFailure(int savedErrno, SNDFILE* file) {
+  return savedErrno != 0 ? std::strerror(savedErrno) : sf_strerror(file);
+}
+
 // State one synthesizer shares with the jobs it has queued; outlives the synthesizer while
 // the worker still holds a job of it.
 struct SynthesizerSession {
@@ -92,6 +117,7 @@ struct SynthesizerSession {
   // Main thread only.
   SpeechSynthesizer* owner = nullptr;
   SpeechSynthesizerDelegate* delegate = nullptr;
+  std::string lastFailure;
 };
 
 struct Job {
@@ -101,6 +127,7 @@ struct Job {
   std::string path;
   VoiceName voice;
   int rate = espeakRATE_NORMAL;
+  int64_t maximumFrames = 0;
 
   bool superseded() const { return session->generation.load(std::memory_order_acquire) != generation; }
 };
@@ -109,7 +136,8 @@ struct Job {
 struct Output {
   const Job* job = nullptr;
   SNDFILE* file = nullptr;
-  bool writeFailed = false;
+  int64_t frames = 0;
+  std::string failure;
 };
 
 thread_local Output* currentOutput = nullptr;
@@ -119,10 +147,16 @@ int onSamples(short* samples, int count, espeak_EVENT*) {
   if (out == nullptr) return 1;
   if (out->job->superseded()) return 1;
   if (samples != nullptr && count > 0) {
-    if (sf_writef_short(out->file, samples, count) != count) {
-      out->writeFailed = true;
+    if (out->frames + count > out->job->maximumFrames) {
+      out->failure = kTooLong;
       return 1;
     }
+    errno = 0;
+    if (sf_writef_short(out->file, samples, count) != count) {
+      out->failure = fileFailure(errno, out->file);
+      return 1;
+    }
+    out->frames += count;
   }
   return 0;
 }
@@ -192,50 +226,72 @@ class Worker {
         queue_.pop_front();
       }
       if (job.superseded()) continue;
-      const bool ok = synthesize(job);
+      const std::string failure = synthesize(job);
       if (job.superseded()) continue;
-      report(job, ok);
+      report(job, failure);
     }
   }
 
-  // Writes the whole text into a closed AIFF file; false when that failed.
-  static bool synthesize(const Job& job) {
+  // Writes the whole text into a closed AIFF file; the reason when that failed. A failed or
+  // superseded synthesis removes what it wrote.
+  static std::string synthesize(const Job& job) {
     const EspeakLibrary& library = EspeakLibrary::instance();
-    if (library.sampleRate <= 0) return false;
+    if (library.sampleRate <= 0) return "the speech engine could not be started";
 
     SF_INFO info{};
     info.samplerate = library.sampleRate;
     info.channels = 1;
     info.format = SF_FORMAT_AIFF | SF_FORMAT_PCM_16;
+    const int descriptor = ::open(job.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (descriptor < 0) return std::strerror(errno);
     Output out;
     out.job = &job;
-    out.file = sf_open(job.path.c_str(), SFM_WRITE, &info);
-    if (out.file == nullptr) return false;
-
-    bool ok = job.voice.empty() || espeak_SetVoiceByName(job.voice.c_str()) == EE_OK;
-    if (ok) ok = espeak_SetParameter(espeakRATE, job.rate, 0) == EE_OK;
-    if (ok) {
-      // Plain text: no markup flags, so "<speak>" is read like any other word.
-      currentOutput = &out;
-      ok = espeak_Synth(job.text.c_str(), job.text.size() + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr,
-                        nullptr) == EE_OK;
-      currentOutput = nullptr;
+    errno = 0;
+    out.file = sf_open_fd(descriptor, SFM_WRITE, &info, SF_TRUE);
+    if (out.file == nullptr) {
+      const std::string failure = fileFailure(errno, nullptr);
+      ::close(descriptor);
+      ::unlink(job.path.c_str());
+      return failure;
     }
-    ok = ok && !out.writeFailed;
-    if (sf_close(out.file) != 0) ok = false;
-    return ok;
+
+    std::string failure;
+    if (!job.voice.empty() && espeak_SetVoiceByName(job.voice.c_str()) != EE_OK) {
+      failure = "the voice " + job.voice + " could not be loaded";
+    } else if (espeak_SetParameter(espeakRATE, job.rate, 0) != EE_OK) {
+      failure = "the speaking rate could not be set";
+    } else {
+      // Plain text: no markup flags, so "<speak>" is read like any other word.
+      const std::string text = speakableText(job.text);
+      currentOutput = &out;
+      const espeak_ERROR result = espeak_Synth(text.c_str(), text.size() + 1, 0, POS_CHARACTER, 0,
+                                               espeakCHARS_UTF8, nullptr, nullptr);
+      currentOutput = nullptr;
+      if (!out.failure.empty()) {
+        failure = out.failure;
+      } else if (result != EE_OK) {
+        failure = "the speech engine failed";
+      }
+    }
+    errno = 0;
+    const int closed = sf_close(out.file);
+    if (closed != 0 && failure.empty()) failure = errno != 0 ? std::strerror(errno) : sf_error_number(closed);
+    // Superseded: stopped halfway, and nobody will read it.
+    if (!failure.empty() || job.superseded()) ::unlink(job.path.c_str());
+    return failure;
   }
 
-  static void report(const Job& job, bool ok) {
+  static void report(const Job& job, const std::string& failure) {
     const std::shared_ptr<SynthesizerSession>& session = job.session;
     std::lock_guard lock(session->postMutex);
     if (!session->alive || !session->post) return;
-    session->post([session, generation = job.generation, ok] {
+    session->post([session, generation = job.generation, failure] {
       if (!session->alive) return;
       // A start made after this job finished supersedes its report too.
       if (session->generation.load(std::memory_order_acquire) != generation) return;
+      session->lastFailure = failure;
       if (session->delegate != nullptr)
-        session->delegate->speechSynthesizerDidFinishSpeaking(*session->owner, ok);
+        session->delegate->speechSynthesizerDidFinishSpeaking(*session->owner, failure.empty());
     });
   }
 
@@ -255,10 +311,12 @@ struct EspeakSpeechSynthesizer::Impl {
   Worker* worker = nullptr;
   VoiceName voice;
   int rate = espeakRATE_NORMAL;
+  int64_t maximumFrames = 0;
 };
 
-EspeakSpeechSynthesizer::EspeakSpeechSynthesizer(MainQueuePoster postToMain)
+EspeakSpeechSynthesizer::EspeakSpeechSynthesizer(MainQueuePoster postToMain, int64_t maximumFrameCount)
     : impl_(std::make_unique<Impl>()) {
+  impl_->maximumFrames = maximumFrameCount;
   impl_->session = std::make_shared<SynthesizerSession>(std::move(postToMain));
   impl_->session->owner = this;
   impl_->voice = defaultVoice();
@@ -321,8 +379,11 @@ bool EspeakSpeechSynthesizer::startSpeakingStringToURL(const std::string& text, 
   job.path = path;
   job.voice = impl_->voice;
   job.rate = impl_->rate;
+  job.maximumFrames = impl_->maximumFrames;
   impl_->worker->enqueue(std::move(job));
   return impl_->library.sampleRate > 0;
 }
+
+std::string EspeakSpeechSynthesizer::lastFailureReason() const { return impl_->session->lastFailure; }
 
 }  // namespace lorvanta

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "studio/speech/SpeechSynthesizer.h"
@@ -12,7 +13,13 @@ namespace lorvanta {
 // voice follows LC_ALL / LC_MESSAGES / LANG and falls back to English.
 class EspeakSpeechSynthesizer final : public SpeechSynthesizer {
  public:
-  explicit EspeakSpeechSynthesizer(MainQueuePoster postToMain);
+  // The most frames a 16-bit mono AIFF file holds: its sound chunk states its size in 32
+  // bits (about 27 hours at espeak-ng's 22,050 Hz).
+  static constexpr int64_t kMaximumFrameCount = (int64_t{0xFFFFFFFF} - 4096) / 2;
+
+  // A synthesis that would write more than `maximumFrameCount` frames fails as too long.
+  explicit EspeakSpeechSynthesizer(MainQueuePoster postToMain,
+                                   int64_t maximumFrameCount = kMaximumFrameCount);
   ~EspeakSpeechSynthesizer() override;
 
   EspeakSpeechSynthesizer(const EspeakSpeechSynthesizer&) = delete;
@@ -26,6 +33,7 @@ class EspeakSpeechSynthesizer final : public SpeechSynthesizer {
   bool setVoice(const VoiceName& voice) override;
   void setRate(float wordsPerMinute) override;
   bool startSpeakingStringToURL(const std::string& text, const std::string& path) override;
+  std::string lastFailureReason() const override;
 
  private:
   struct Impl;

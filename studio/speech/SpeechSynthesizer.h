@@ -48,8 +48,14 @@ class SpeechSynthesizer {
 
   // Returns at once; the whole text is written as an AIFF file at `path` and then the
   // delegate is told on the main thread. A newer start supersedes a running one: only the
-  // newest reports. A failed synthesis reports with finishedSpeaking false.
+  // newest reports. A failed synthesis reports with finishedSpeaking false. A failed or
+  // superseded synthesis leaves no file at `path`. The text is UTF-8 and may hold NUL;
+  // control characters other than tab and line breaks are read as blanks.
   virtual bool startSpeakingStringToURL(const std::string& text, const std::string& path) = 0;
+
+  // Why the last synthesis reported with finishedSpeaking false failed, in plain words
+  // ("No space left on device"); empty after one that finished.
+  virtual std::string lastFailureReason() const = 0;
 };
 
 }  // namespace lorvanta

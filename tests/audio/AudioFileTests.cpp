@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "AudioTestSupport.h"
+#include "studio/SmallDisk.h"
 #include "studio/audio/AudioFile.h"
 #include "studio/audio/AudioPCMBuffer.h"
 
@@ -169,6 +170,49 @@ TEST(AudioFile, WriteWithWrongChannelCountFails) {
   EXPECT_FALSE(out->writeFromBuffer(*mono, &error));
   EXPECT_FALSE(error.message.empty());
   EXPECT_EQ(out->length(), 0);
+}
+
+TEST(AudioFile, AFullDiskFailsTheWriteAndTheClose) {
+  testing_disk::SmallDisk disk;
+  if (!disk.mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
+  const Settings wav{Settings::Container::WAV, Settings::SampleFormat::PCM16, 22050, 1, 16};
+  AudioError error;
+  auto out = AudioFile::openForWriting(disk.file("full.wav"), wav, &error);
+  ASSERT_NE(out, nullptr) << error.message;
+  auto buffer = AudioPCMBuffer::create(AudioFormat{22050, 1}, 8096);
+  buffer->setFrameLength(8096);
+  // 256 KiB hold about 8 such buffers.
+  int written = 0;
+  while (written < 100 && out->writeFromBuffer(*buffer, &error)) ++written;
+  EXPECT_LT(written, 100);
+  EXPECT_EQ(error.message, "No space left on device");
+
+  // The file is not complete, and closing says so.
+  AudioError closeError;
+  EXPECT_FALSE(out->close(&closeError));
+  EXPECT_EQ(closeError.message, "No space left on device");
+  EXPECT_FALSE(out->isOpen());
+  EXPECT_TRUE(out->close());
+
+  // Opening where nothing fits any more fails with the same reason, and leaves no file.
+  EXPECT_EQ(AudioFile::openForWriting(disk.file("more.wav"), wav, &error), nullptr);
+  EXPECT_EQ(error.message, "No space left on device");
+  EXPECT_FALSE(std::filesystem::exists(disk.file("more.wav")));
+}
+
+TEST(AudioFile, CloseFinishesAWrittenFile) {
+  TempDir dir;
+  auto out = AudioFile::openForWriting(
+      dir.file("done.wav"), Settings{Settings::Container::WAV, Settings::SampleFormat::PCM16, 22050, 1, 16});
+  ASSERT_NE(out, nullptr);
+  auto buffer = AudioPCMBuffer::create(AudioFormat{22050, 1}, 1000);
+  buffer->setFrameLength(1000);
+  ASSERT_TRUE(out->writeFromBuffer(*buffer));
+  AudioError error;
+  EXPECT_TRUE(out->close(&error)) << error.message;
+  // Complete on disk while the object still lives.
+  EXPECT_EQ(readShorts(dir.file("done.wav")).size(), 1000u);
+  EXPECT_FALSE(out->writeFromBuffer(*buffer));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <set>
 #include <thread>
 
+#include "studio/SmallDisk.h"
 #include "studio/speech/EspeakSpeechSynthesizer.h"
 
 namespace lorvanta {
@@ -223,9 +224,62 @@ TEST_F(EspeakSpeechSynthesizerTest, UnwritablePathReportsFalse) {
   ASSERT_TRUE(queue_.runUntil([&] { return !delegate_.reports.empty(); }));
   EXPECT_FALSE(delegate_.reports[0].finished);
   EXPECT_EQ(delegate_.reports[0].thread, std::this_thread::get_id());
+  EXPECT_EQ(synth_.lastFailureReason(), "No such file or directory");
 
   // The synthesizer goes on working afterwards.
   EXPECT_TRUE(speak(kSentence, "after.aiff"));
+  EXPECT_EQ(synth_.lastFailureReason(), "");
+}
+
+TEST_F(EspeakSpeechSynthesizerTest, AFullDiskFailsWithItsReasonAndLeavesNoFile) {
+  testing_disk::SmallDisk disk;
+  if (!disk.mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
+  // About a minute of speech; 256 KiB hold six seconds.
+  synth_.startSpeakingStringToURL(longText(), disk.file("full.aiff"));
+  ASSERT_TRUE(queue_.runUntil([&] { return !delegate_.reports.empty(); }));
+  EXPECT_FALSE(delegate_.reports[0].finished);
+  EXPECT_EQ(synth_.lastFailureReason(), "No space left on device");
+  EXPECT_FALSE(fs::exists(disk.file("full.aiff")));
+}
+
+TEST_F(EspeakSpeechSynthesizerTest, SpeechLongerThanTheFileMayHoldFailsAndLeavesNoFile) {
+  // A limit of one second stands for the 32-bit size of the file's sound chunk.
+  EspeakSpeechSynthesizer limited(queue_.poster(), 22050);
+  RecordingDelegate delegate;
+  limited.setDelegate(&delegate);
+  limited.startSpeakingStringToURL(kSentence, file("long.aiff"));
+  ASSERT_TRUE(queue_.runUntil([&] { return !delegate.reports.empty(); }));
+  EXPECT_FALSE(delegate.reports[0].finished);
+  EXPECT_EQ(limited.lastFailureReason(), "the text is too long to be spoken in one piece");
+  EXPECT_FALSE(fs::exists(file("long.aiff")));
+
+  limited.startSpeakingStringToURL("one", file("short.aiff"));
+  ASSERT_TRUE(queue_.runUntil([&] { return delegate.reports.size() == 2; }));
+  EXPECT_TRUE(delegate.reports[1].finished);
+  const auto aiff = readAiff(file("short.aiff"));
+  ASSERT_TRUE(aiff);
+  EXPECT_GT(aiff->info.frames, 0);
+  EXPECT_LE(aiff->info.frames, 22050);
+}
+
+TEST_F(EspeakSpeechSynthesizerTest, ControlCharactersAreReadAsBlanksAndNulEndsNothing) {
+  const auto one = speak("one", "one.aiff");
+  ASSERT_TRUE(one);
+  const struct {
+    std::string separator;
+    std::string reference;
+  } cases[] = {
+      {std::string(1, '\0'), " "}, {"\x01", " "}, {"\x1b", " "}, {"\f", "\n"}, {"\v", "\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.separator[0]));
+    const auto with = speak("one" + c.separator + "two three", "with.aiff");
+    const auto reference = speak("one" + c.reference + "two three", "reference.aiff");
+    ASSERT_TRUE(with && reference);
+    EXPECT_TRUE(similarLength(*with, *reference))
+        << with->info.frames << " against " << reference->info.frames;
+    EXPECT_GT(static_cast<double>(with->info.frames), 1.8 * static_cast<double>(one->info.frames));
+  }
 }
 
 TEST_F(EspeakSpeechSynthesizerTest, NewerStartSupersedesRunningSynthesis) {
@@ -243,10 +297,8 @@ TEST_F(EspeakSpeechSynthesizerTest, NewerStartSupersedesRunningSynthesis) {
   ASSERT_TRUE(second);
   EXPECT_GT(second->info.frames, 0);
   EXPECT_EQ(delegate_.reports[0].framesAtReport, second->info.frames);
-  // The stopped synthesis leaves a closed, shorter file behind.
-  const auto first = readAiff(file("first.aiff"));
-  ASSERT_TRUE(first);
-  EXPECT_LT(first->info.frames, 60 * 22050);
+  // The stopped synthesis removes what it wrote.
+  EXPECT_FALSE(fs::exists(file("first.aiff")));
 }
 
 TEST_F(EspeakSpeechSynthesizerTest, PendingStartIsDroppedForNewerOne) {

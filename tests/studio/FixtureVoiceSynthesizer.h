@@ -73,6 +73,7 @@ class FixtureVoiceSynthesizer final : public SpeechSynthesizer {
     ++state_->starts;
     return true;
   }
+  std::string lastFailureReason() const override { return {}; }
 
  private:
   std::shared_ptr<FixtureVoiceState> state_;

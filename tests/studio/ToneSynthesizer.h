@@ -45,6 +45,7 @@ struct ToneState {
   int channels = 1;            // each channel carries the tone
   bool writeGarbage = false;   // a file that is no audio file
   bool reportFinished = true;  // the finished flag handed to the delegate
+  std::string failureReason;   // told for a synthesis that did not finish
   std::vector<ToneStart> starts;
   std::vector<bool> reports;  // finishedSpeaking of each finished call delivered
   SpeechSynthesizerDelegate* delegate = nullptr;
@@ -114,6 +115,9 @@ class ToneSynthesizer final : public SpeechSynthesizer {
     });
     return true;
   }
+  std::string lastFailureReason() const override {
+    return state_->reports.empty() || state_->reports.back() ? std::string() : state_->failureReason;
+  }
 
  private:
   std::shared_ptr<ToneState> state_;
@@ -174,21 +178,22 @@ inline void spinFor(double seconds) {
   spinUntil([] { return false; }, seconds);
 }
 
-// Sends standard output into a file while it lives; text() reads what arrived so far.
+// Sends standard output (or standard error) into a file while it lives; text() reads what
+// arrived so far.
 class ConsoleCapture {
  public:
-  ConsoleCapture() {
+  explicit ConsoleCapture(int stream = STDOUT_FILENO) : stream_(stream) {
     file_.open();
-    std::fflush(stdout);
-    saved_ = ::dup(STDOUT_FILENO);
-    ::dup2(file_.handle(), STDOUT_FILENO);
+    flush();
+    saved_ = ::dup(stream_);
+    ::dup2(file_.handle(), stream_);
   }
   ~ConsoleCapture() { restore(); }
   ConsoleCapture(const ConsoleCapture&) = delete;
   ConsoleCapture& operator=(const ConsoleCapture&) = delete;
 
   std::string text() const {
-    std::fflush(stdout);
+    flush();
     std::ifstream in(file_.fileName().toStdString(), std::ios::binary);
     std::stringstream content;
     content << in.rdbuf();
@@ -197,13 +202,16 @@ class ConsoleCapture {
   bool contains(const std::string& part) const { return text().find(part) != std::string::npos; }
   void restore() {
     if (saved_ < 0) return;
-    std::fflush(stdout);
-    ::dup2(saved_, STDOUT_FILENO);
+    flush();
+    ::dup2(saved_, stream_);
     ::close(saved_);
     saved_ = -1;
   }
 
  private:
+  void flush() const { std::fflush(stream_ == STDERR_FILENO ? stderr : stdout); }
+
+  const int stream_;
   QTemporaryFile file_;
   int saved_ = -1;
 };

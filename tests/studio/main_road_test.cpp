@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <functional>
 #include <memory>
 #include <string>
@@ -12,6 +13,8 @@
 #include "FixtureVoiceSynthesizer.h"
 #include "SavePanelDriver.h"
 #include "ToneSynthesizer.h"
+#include "WarningDriver.h"
+#include "studio/audio/NullOutputDevice.h"
 
 namespace lorvanta {
 namespace {
@@ -20,6 +23,23 @@ using roadtest::FastOutputDevice;
 using roadtest::spinFor;
 using roadtest::spinUntil;
 using roadtest::ToneState;
+
+// Points the temporary folder (TMPDIR) at a fresh, empty folder while it lives.
+class ScopedTemporaryFolder {
+ public:
+  ScopedTemporaryFolder() : saved_(qgetenv("TMPDIR")) { qputenv("TMPDIR", dir_.path().toLocal8Bit()); }
+  ~ScopedTemporaryFolder() { qputenv("TMPDIR", saved_); }
+  ScopedTemporaryFolder(const ScopedTemporaryFolder&) = delete;
+  ScopedTemporaryFolder& operator=(const ScopedTemporaryFolder&) = delete;
+
+  QStringList entries() const {
+    return QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+  }
+
+ private:
+  QTemporaryDir dir_;
+  QByteArray saved_;
+};
 
 class MainRoadTest : public ::testing::Test {
  protected:
@@ -146,14 +166,21 @@ TEST_F(MainRoadTest, OnlyTheEmptyTextEndsARequest) {
   EXPECT_EQ(tone_->starts[0].text, " ");
   EXPECT_FALSE(controller_->jd_nsprogressindicator.isHidden());
   EXPECT_TRUE(spinUntil([&] { return controller_->jd_nsprogressindicator.isHidden(); }));
+
+  // The synthesizer gets the whole text, past a NUL character.
+  type(QStringLiteral("one") + QChar(0) + QStringLiteral("two"));
+  controller_->performAction("playTTS", nullptr);
+  ASSERT_EQ(tone_->starts.size(), 2u);
+  EXPECT_EQ(tone_->starts[1].text, std::string("one\0two", 7));
 }
 
-TEST_F(MainRoadTest, EachRequestMakesANewTemporaryFileAndKeepsTheOldOnes) {
+TEST_F(MainRoadTest, EachRequestMakesANewTemporaryFileAndOnlyTheNewestStays) {
   loadWithTone();
   type("one");
   controller_->rate = 231.0f;
   controller_->performAction("playTTS", nullptr);
   const QUrl first = controller_->aiff_tem_URL.value();
+  EXPECT_TRUE(QFileInfo::exists(first.toLocalFile()));
   controller_->performAction("playTTS", nullptr);
   const QUrl second = controller_->aiff_tem_URL.value();
   ASSERT_TRUE(spinUntil([&] { return tone_->reports.size() == 1; }));
@@ -165,15 +192,45 @@ TEST_F(MainRoadTest, EachRequestMakesANewTemporaryFileAndKeepsTheOldOnes) {
     EXPECT_EQ(file.fileName().size(), 41);
     EXPECT_TRUE(name.match(file.fileName()).hasMatch()) << file.fileName().toStdString();
     EXPECT_EQ(file.absolutePath(), QFileInfo(QDir::tempPath()).absoluteFilePath());
-    EXPECT_TRUE(file.exists());
   }
   EXPECT_NE(first, second);
+  EXPECT_FALSE(QFileInfo::exists(first.toLocalFile()));
+  EXPECT_TRUE(QFileInfo::exists(second.toLocalFile()));
   ASSERT_EQ(tone_->starts.size(), 2u);
   EXPECT_EQ(tone_->starts[1].path, second.toLocalFile().toStdString());
   EXPECT_EQ(tone_->starts[1].rate, 231.0f);
   ASSERT_TRUE(spinUntil([&] { return !controller_->audioEngine->isRunning(); }));
+
+  // The window's controller takes the last one with it.
+  controller_.reset();
+  EXPECT_FALSE(QFileInfo::exists(second.toLocalFile()));
 }
 
+TEST_F(MainRoadTest, ASynthesisStillWritingWhenReplacedLeavesNoFile) {
+  const ScopedTemporaryFolder temporary;
+  loadWithEspeak();
+  QString longText;
+  for (int i = 0; i < 200; ++i) longText += "This sentence keeps the synthesizer busy for a while. ";
+  type(longText);
+  click(false);
+  const QString first = controller_->aiff_tem_URL->toLocalFile();
+  ASSERT_TRUE(spinUntil([&] { return QFileInfo::exists(first); }));
+
+  type("Short.");
+  click(false);
+  const QString second = controller_->aiff_tem_URL->toLocalFile();
+  ASSERT_TRUE(watchPlayback(60.0).ended);
+  EXPECT_EQ(temporary.entries(), QStringList{QFileInfo(second).fileName()});
+
+  // Superseded while the first speech is written.
+  type(longText);
+  click(false);
+  const QString third = controller_->aiff_tem_URL->toLocalFile();
+  ASSERT_TRUE(spinUntil([&] { return QFileInfo::exists(third); }));
+  controller_.reset();
+  spinFor(0.2);
+  EXPECT_EQ(temporary.entries(), QStringList{});
+}
 // The graph after a set-up: player -> newest unit -> output.
 void expectConnected(const ViewController& c) {
   EXPECT_EQ(c.audioEngine->inputOf(*c.audioEngine->outputNode()), c.auTimePitch);
@@ -183,7 +240,6 @@ void expectConnected(const ViewController& c) {
 TEST_F(MainRoadTest, SpeakPlaysTheFileBackAndStops) {
   loadWithTone();
   type("tone");
-  tone_->reportFinished = false;  // the flag is not read
   click(false);
   EXPECT_FALSE(controller_->jd_nsprogressindicator.isHidden());
   const Console console = watchPlayback();
@@ -299,6 +355,68 @@ TEST_F(MainRoadTest, AnUnreadableTemporaryFileEndsTheRequestQuietly) {
   tone_->writeGarbage = false;
   click(false);
   EXPECT_TRUE(watchPlayback().ended);
+}
+
+TEST_F(MainRoadTest, AFailedSynthesisNeitherPlaysNorSavesAndWarns) {
+  loadWithTone();
+  type("tone");
+  tone_->reportFinished = false;
+  tone_->failureReason = "No space left on device";
+  const QTemporaryDir folder;
+  const auto panel = roadtest::answerSavePanels(folder.filePath("never.wav"));
+  const QString expected = "The speech could not be synthesised: No space left on device.";
+  for (bool save : {false, true}) {
+    SCOPED_TRACE(save);
+    const auto warnings = roadtest::answerWarnings();
+    roadtest::ConsoleCapture errors(STDERR_FILENO);
+    click(save);
+    const QString temporaryFile = controller_->aiff_tem_URL->toLocalFile();
+    const Console console = watch([&](const std::string&) { return !warnings->isEmpty(); });
+    errors.restore();
+    ASSERT_TRUE(console.ended);
+    EXPECT_EQ(console.text, "");
+    EXPECT_EQ(roadtest::countLines(errors.text(), expected.toStdString()), 1) << errors.text();
+    ASSERT_EQ(warnings->size(), 1);
+    EXPECT_EQ(warnings->front().text, expected);
+    EXPECT_EQ(warnings->front().buttons, QStringList{"OK"});
+    EXPECT_TRUE(warnings->front().windowModal);
+    EXPECT_EQ(warnings->front().window, &window_.root);
+
+    EXPECT_TRUE(controller_->jd_nsprogressindicator.isHidden());
+    EXPECT_FALSE(controller_->audioEngine->isRunning());
+    EXPECT_FALSE(controller_->audioFile->isOpen());
+    EXPECT_FALSE(QFileInfo::exists(temporaryFile));
+  }
+  EXPECT_EQ(panel->panels, 0);
+  EXPECT_TRUE(QDir(folder.path()).isEmpty());
+
+  tone_->reportFinished = true;
+  click(false);
+  EXPECT_TRUE(watchPlayback().ended);
+}
+
+TEST_F(MainRoadTest, AnOutputDeviceThatDoesNotStartIsTold) {
+  StudioServices services = roadtest::toneServices(tone_);
+  services.makeOutputDevice = [] {
+    NullOutputDevice::Options options;
+    options.failToStart = true;
+    return std::make_unique<NullOutputDevice>(options);
+  };
+  load(std::move(services));
+  type("tone");
+  const auto warnings = roadtest::answerWarnings();
+  roadtest::ConsoleCapture errors(STDERR_FILENO);
+  click(false);
+  const Console console = watch([&](const std::string&) { return !warnings->isEmpty(); });
+  errors.restore();
+  ASSERT_TRUE(console.ended);
+  EXPECT_EQ(console.text, "");
+  ASSERT_EQ(warnings->size(), 1);
+  EXPECT_EQ(warnings->front().text, "The speech could not be played: no audio output device.");
+  EXPECT_EQ(roadtest::countLines(errors.text(), "The speech could not be played: no audio output device."), 1)
+      << errors.text();
+  EXPECT_FALSE(controller_->audioEngine->isRunning());
+  EXPECT_FALSE(controller_->playerNode->isPlaying());
 }
 
 TEST_F(MainRoadTest, NothingRunsOnAControllerThatIsGone) {

@@ -14,7 +14,9 @@
 
 #include "FixtureVoiceSynthesizer.h"
 #include "SavePanelDriver.h"
+#include "SmallDisk.h"
 #include "ToneSynthesizer.h"
+#include "WarningDriver.h"
 
 namespace lorvanta {
 namespace {
@@ -47,6 +49,8 @@ class SaveRoadTest : public ::testing::Test {
     const int reportsBefore = static_cast<int>(tone_->reports.size());
     controller_->performAction("test_save", nullptr);
     panel_ = roadtest::answerSavePanels(path);
+    warnings_ = roadtest::answerWarnings();
+    ConsoleCapture errors(STDERR_FILENO);
     ConsoleCapture console;
     const bool ended = spinUntil(
         [&] {
@@ -57,8 +61,27 @@ class SaveRoadTest : public ::testing::Test {
         60.0);
     spinFor(0.05);
     console.restore();
+    errors.restore();
+    errors_ = errors.text();
     EXPECT_TRUE(ended);
     return console.text();
+  }
+
+  // The one warning the last save showed, also written to stderr; empty when none.
+  QString warning() const {
+    if (warnings_->isEmpty()) return QString();
+    EXPECT_EQ(warnings_->size(), 1);
+    const roadtest::WarningSeen& seen = warnings_->front();
+    EXPECT_EQ(seen.buttons, QStringList{"OK"});
+    EXPECT_TRUE(seen.windowModal);
+    EXPECT_EQ(roadtest::countLines(errors_, seen.text.toStdString()), 1) << errors_;
+    return seen.text;
+  }
+
+  // Every entry of a folder, hidden ones too.
+  static QStringList entries(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                  QDir::Name);
   }
 
   std::string line(const QString& path) const {
@@ -79,6 +102,8 @@ class SaveRoadTest : public ::testing::Test {
   voicetest::FixtureWindow window_;
   std::unique_ptr<ViewController> controller_;
   std::shared_ptr<roadtest::PanelSeen> panel_;
+  std::shared_ptr<QList<roadtest::WarningSeen>> warnings_;
+  std::string errors_;
 };
 
 TEST_F(SaveRoadTest, CancelChangesNothingAndPrintsNothing) {
@@ -111,8 +136,12 @@ TEST_F(SaveRoadTest, SavedFileHoldsEveryFrameOfTheTemporaryFileUnchangedAtPitchZ
     EXPECT_EQ(saved.info.channels, 1);
     EXPECT_EQ(saved.info.frames, frames);
     EXPECT_TRUE(saved.samples == source.samples);
+    EXPECT_EQ(warning(), QString());
     expectEngineBackInRealTime();
   }
+  // Nothing but the saved files, no file of the way there.
+  EXPECT_EQ(entries(folder_.path()),
+            (QStringList{"tone-0.wav", "tone-20000.wav", "tone-8096.wav", "tone-8097.wav"}));
 }
 
 TEST_F(SaveRoadTest, AnOctaveUpKeepsTheLengthAndDoublesTheFrequency) {
@@ -159,28 +188,90 @@ TEST_F(SaveRoadTest, AnExistingDestinationIsReplaced) {
   }
   save(path);
   EXPECT_EQ(panel_->replaceQuestions, 1);
+  EXPECT_EQ(warning(), QString());
   const roadtest::SoundData saved = readSound(path.toStdString());
   ASSERT_TRUE(saved.opened);
   EXPECT_EQ(saved.info.frames, tone_->frames);
   EXPECT_EQ(saved.info.format & SF_FORMAT_TYPEMASK, SF_FORMAT_WAV);
+  EXPECT_EQ(entries(folder_.path()), QStringList{"old.wav"});
 }
 
-TEST_F(SaveRoadTest, AFolderThatCannotBeWrittenLeavesNothingAndTheWindowUsable) {
+TEST_F(SaveRoadTest, APlaceThatCannotTakeTheFileLeavesNothingAndIsTold) {
   // Root may write into any folder of its own; /proc takes no new files from anybody.
-  QString folder = QStringLiteral("/proc");
+  QString locked = QStringLiteral("/proc");
   if (::geteuid() != 0) {
-    folder = folder_.filePath("locked");
-    ASSERT_TRUE(QDir().mkpath(folder));
-    ASSERT_TRUE(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    locked = folder_.filePath("locked");
+    ASSERT_TRUE(QDir().mkpath(locked));
+    ASSERT_TRUE(QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
   }
-  const QString path = folder + "/lost.wav";
-  EXPECT_EQ(save(path), line(path) + line(path));
-  EXPECT_FALSE(QFileInfo::exists(path));
-  expectEngineBackInRealTime();
+  ASSERT_TRUE(QDir().mkpath(folder_.filePath("taken.mp3.wav")));
+  const struct {
+    QString typed;        // into the panel
+    QString destination;  // what the panel made of it
+    QString reason;       // empty: whatever the system says
+  } cases[] = {
+      {locked + "/lost.wav", locked + "/lost.wav", QString()},
+      {folder_.filePath("missing/lost.wav"), folder_.filePath("missing/lost.wav"),
+       "No such file or directory"},
+      // The panel adds the extension and so names the folder (after asking to replace it).
+      {folder_.filePath("taken.mp3"), folder_.filePath("taken.mp3.wav"), "Is a directory"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed.toStdString());
+    EXPECT_EQ(save(c.typed), line(c.destination) + line(c.destination));
+    const QString name = QFileInfo(c.destination).fileName();
+    const QString text = warning();
+    EXPECT_TRUE(text.startsWith("The speech could not be saved to '" + name + "': ")) << text.toStdString();
+    if (!c.reason.isEmpty()) {
+      EXPECT_EQ(text, "The speech could not be saved to '" + name + "': " + c.reason + ".");
+    }
+    expectEngineBackInRealTime();
+  }
+  EXPECT_FALSE(QFileInfo::exists(locked + "/lost.wav"));
+  EXPECT_TRUE(QFileInfo(folder_.filePath("taken.mp3.wav")).isDir());
+  // No partial file anywhere.
+  const QStringList left =
+      ::geteuid() == 0 ? QStringList{"taken.mp3.wav"} : QStringList{"locked", "taken.mp3.wav"};
+  EXPECT_EQ(entries(folder_.path()), left);
+  EXPECT_TRUE(entries(folder_.filePath("taken.mp3.wav")).isEmpty());
 
   const QString good = folder_.filePath("after.wav");
   save(good);
+  EXPECT_EQ(warning(), QString());
   EXPECT_EQ(readSound(good.toStdString()).info.frames, tone_->frames);
+}
+
+TEST_F(SaveRoadTest, AFullDiskLeavesTheOldFileByteForByteAndIsTold) {
+  testing_disk::SmallDisk disk;
+  if (!disk.mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
+  const QString folder = QString::fromStdString(disk.path());
+  const QString path = folder + "/old.wav";
+  {
+    ToneState old;
+    old.frames = 30000;
+    ASSERT_TRUE(roadtest::writeTone(path.toStdString(), old));
+  }
+  QFile oldFile(path);
+  ASSERT_TRUE(oldFile.open(QIODevice::ReadOnly));
+  const QByteArray before = oldFile.readAll();
+  oldFile.close();
+
+  // Ten seconds of 16-bit sound need 441,000 bytes; the disk has about 200,000 left.
+  tone_->frames = 220500;
+  EXPECT_EQ(save(path), line(path) + line(path));
+  EXPECT_EQ(warning(), "The speech could not be saved to 'old.wav': No space left on device.");
+  ASSERT_TRUE(oldFile.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(oldFile.readAll() == before);
+  oldFile.close();
+  EXPECT_EQ(entries(folder), QStringList{"old.wav"});
+  expectEngineBackInRealTime();
+
+  // What fits replaces it.
+  tone_->frames = 20000;
+  save(path);
+  EXPECT_EQ(warning(), QString());
+  EXPECT_EQ(readSound(path.toStdString()).info.frames, 20000);
+  EXPECT_EQ(entries(folder), QStringList{"old.wav"});
 }
 
 TEST_F(SaveRoadTest, AFileTheEngineCannotRenderLeavesAnExistingDestinationAlone) {
@@ -192,6 +283,7 @@ TEST_F(SaveRoadTest, AFileTheEngineCannotRenderLeavesAnExistingDestinationAlone)
   }
   tone_->channels = 9;  // more than the engine renders
   EXPECT_EQ(save(path), line(path)) << "only the panel's line: the save ends before the second";
+  EXPECT_TRUE(warning().startsWith("The speech could not be saved to 'kept.wav': "));
   QFile kept(path);
   ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
   EXPECT_EQ(kept.readAll(), "kept");
