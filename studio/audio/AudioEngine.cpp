@@ -7,6 +7,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -86,14 +87,37 @@ struct AudioEngine::Impl final : audio::RenderContext {
     const bool resume = running && !manual;
     if (resume) pauseLive();
     edit();
-    if (running) configureGraph(manual ? manualFormat : liveFormat);
+    if (running) {
+      configureGraph(manual ? manualFormat : liveFormat);
+    } else {
+      releaseUnitsOffChain();
+    }
     if (resume) {
       AudioError ignored;
       if (!resumeLive(&ignored)) running = false;
     }
   }
 
+  // Nodes that feed the output, directly or through others.
+  std::set<const AudioNode*> outputChain() const {
+    std::set<const AudioNode*> chain;
+    for (auto it = inputs.find(output.get()); it != inputs.end(); it = inputs.find(it->second.source.get()))
+      chain.insert(it->second.source.get());
+    return chain;
+  }
+
+  // A unit off the output's chain holds no processing memory; configureGraph gives it back
+  // to a unit that is connected again. Main thread, while nothing renders.
+  void releaseUnitsOffChain() {
+    const auto chain = outputChain();
+    for (const auto& node : attached) {
+      if (chain.count(node.get())) continue;
+      if (auto* unit = dynamic_cast<AudioUnitTimePitch*>(node.get())) unit->impl().release();
+    }
+  }
+
   void configureGraph(const AudioFormat& format) {
+    releaseUnitsOffChain();
     renderFormat = format;
     for (const auto& node : attached) {
       const auto it = inputs.find(node.get());
