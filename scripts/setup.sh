@@ -8,7 +8,7 @@ PACKAGES=(
   libgl-dev libegl-dev libxkbcommon-dev libqt6opengl6-dev
   libespeak-ng-dev espeak-ng espeak-ng-data
   libsndfile1-dev libsoundtouch-dev soundstretch
-  portaudio19-dev libasound2-plugins alsa-utils
+  libpulse-dev libasound2-plugins alsa-utils
   libcurl4-openssl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   pulseaudio pulseaudio-utils

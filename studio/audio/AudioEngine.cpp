@@ -63,6 +63,7 @@ struct AudioEngine::Impl final : audio::RenderContext {
 
   explicit Impl(std::unique_ptr<AudioOutputDevice> outputDevice) : device(std::move(outputDevice)) {
     waiting.reserve(256);
+    if (device) device->setFailureCallback([this](const AudioError& error) { deviceFailed(error); });
     notifier = std::thread([this] { notify(); });
   }
 
@@ -143,6 +144,7 @@ struct AudioEngine::Impl final : audio::RenderContext {
   }
 
   bool resumeLive(AudioError* error) {
+    runFailed.store(false, std::memory_order_release);
     readerRunning.store(true, std::memory_order_release);
     reader = std::thread([this] { read(); });
     offline = false;
@@ -246,12 +248,45 @@ struct AudioEngine::Impl final : audio::RenderContext {
     }
   }
 
+  // ---- device thread: the output failed while started.
+  void deviceFailed(const AudioError& error) {
+    {
+      std::lock_guard lock(failureMutex);
+      failure = error;
+      failureEpoch = epoch.load(std::memory_order_acquire);
+      failurePending = true;
+    }
+    kickNotifier();
+  }
+
+  // ---- notification thread: a failure of the running live output ends the run's playback:
+  // what waits to be heard is never heard, and the handler is told once.
+  void takeFailure() {
+    AudioError error;
+    {
+      std::lock_guard lock(failureMutex);
+      if (!failurePending) return;
+      failurePending = false;
+      if (failureEpoch != epoch.load(std::memory_order_acquire) ||
+          !liveRunning.load(std::memory_order_acquire))
+        return;
+      error = std::move(failure);
+    }
+    if (runFailed.exchange(true, std::memory_order_acq_rel)) return;
+    std::erase_if(waiting, [](const CompletionEvent& e) { return e.due > 0.0; });
+    if (deviceFailureHandler) deviceFailureHandler(error);
+  }
+
   // ---- notification thread: runs completions, those of played-back data once the device
   // clock has passed the file's last frame.
   void notify() {
     for (;;) {
+      takeFailure();
       CompletionEvent event{};
-      while (events.pop(event)) waiting.push_back(event);
+      while (events.pop(event)) {
+        if (event.due > 0.0 && runFailed.load(std::memory_order_acquire)) continue;
+        waiting.push_back(event);
+      }
       for (size_t i = 0; i < waiting.size();) {
         const CompletionEvent& e = waiting[i];
         if (e.due > 0.0) {
@@ -282,6 +317,12 @@ struct AudioEngine::Impl final : audio::RenderContext {
 
   // Set on the main thread while nothing runs live; read by the notification thread.
   DeviceFailureHandler deviceFailureHandler;
+
+  // Device thread -> notification thread.
+  std::mutex failureMutex;
+  AudioError failure;
+  uint64_t failureEpoch = 0;
+  bool failurePending = false;
 
   // Immutable.
   const std::unique_ptr<AudioOutputDevice> device;
@@ -315,6 +356,7 @@ struct AudioEngine::Impl final : audio::RenderContext {
   std::vector<CompletionEvent> waiting;
   std::atomic<uint64_t> epoch{0};
   std::atomic<bool> liveRunning{false};
+  std::atomic<bool> runFailed{false};  // the live run's device failed; cleared by a start
   std::mutex notifyMutex;
   std::condition_variable notifyCondition;
   bool quit = false;
