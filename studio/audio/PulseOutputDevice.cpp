@@ -218,6 +218,10 @@ struct PulseOutputDevice::Impl {
   static void writeRequested(pa_stream* s, size_t bytes, void* user) {
     auto* self = static_cast<Impl*>(user);
     self->lastRequest = pa_rtclock_now();
+    pa_usec_t buffered = 0;
+    int negative = 0;
+    if (pa_stream_get_latency(s, &buffered, &negative) == 0 && !negative)
+      self->latency.store(static_cast<double>(buffered) / PA_USEC_PER_SEC, std::memory_order_release);
     if (!self->render) return;
     const uint32_t channels = self->format.channelCount;
     while (bytes >= self->frameBytes) {
