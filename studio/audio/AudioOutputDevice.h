@@ -12,7 +12,7 @@ namespace lorvanta {
 class AudioOutputDevice {
  public:
   // Render thread: fill `frames` frames of `channels` non-interleaved buffers.
-  // Returns the device time (seconds, device clock) at which the first frame will be heard.
+  // `outputTime`: the device time (seconds, device clock) at which the first frame is heard.
   using RenderCallback = std::function<void(float* const* channels, uint32_t frames, double outputTime)>;
 
   // Device thread: the device failed while started (sound server gone, device removed);
