@@ -267,9 +267,8 @@ struct AudioEngine::Impl final : audio::RenderContext {
       std::lock_guard lock(failureMutex);
       if (!failurePending) return;
       failurePending = false;
-      if (failureEpoch != epoch.load(std::memory_order_acquire) ||
-          !liveRunning.load(std::memory_order_acquire))
-        return;
+      // A failure of a run that has since been stopped is old news.
+      if (failureEpoch != epoch.load(std::memory_order_acquire)) return;
       error = std::move(failure);
     }
     if (runFailed.exchange(true, std::memory_order_acq_rel)) return;
