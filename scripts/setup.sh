@@ -18,14 +18,13 @@ RUN_PACKAGES=(
   fonts-noto-cjk fonts-dejavu-core
 )
 
-# Tests: GoogleTest; the private sound server (pulseaudio, pactl/parec/pacat) and the ALSA
-# plug-in that sends ALSA clients to it; the X server and tools of the whole-program
-# scripts (Xvfb, xdotool, xdpyinfo, import, sox); clang and its fuzzer run-time; ip for
+# Tests: GoogleTest; the private sound server (pulseaudio, pactl/parec/pacat); the X
+# server and tools of the whole-program scripts (Xvfb, xdotool, xdpyinfo, import, sox); clang and its fuzzer run-time; ip for
 # the tests' network namespace; the locales of the locale tests. Benchmark scripts:
 # espeak-ng, soundstretch, python3, bc, time.
 TEST_PACKAGES=(
   googletest libgtest-dev libgmock-dev
-  pulseaudio pulseaudio-utils libasound2-plugins
+  pulseaudio pulseaudio-utils
   xvfb xdotool x11-utils imagemagick
   sox libsox-fmt-all
   clang libclang-rt-14-dev

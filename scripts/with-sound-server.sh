@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Usage: scripts/with-sound-server.sh CMD...
-# Starts a private PulseAudio server with a null sink named "out", points PulseAudio and
-# ALSA clients at it (PULSE_SERVER, ALSA_CONFIG_PATH), runs CMD, stops the server and exits
-# with CMD's status. What was played can be recorded from the source "out.monitor".
+# Starts a private PulseAudio server with a null sink named "out", points PulseAudio clients
+# at it (PULSE_SERVER), runs CMD, stops the server and exits with CMD's status. What was
+# played can be recorded from the source "out.monitor".
 set -uo pipefail
 
 if [ "$#" -eq 0 ]; then
@@ -10,7 +10,6 @@ if [ "$#" -eq 0 ]; then
   exit 2
 fi
 
-here="$(cd "$(dirname "$0")" && pwd)"
 dir="$(mktemp -d "${TMPDIR:-/tmp}/lorvanta-pulse.XXXXXX")"
 mkdir -p "$dir/runtime" "$dir/home" "$dir/state"
 chmod 700 "$dir/runtime"
@@ -42,7 +41,6 @@ env -u PULSE_SERVER HOME="$dir/home" XDG_RUNTIME_DIR="$dir/runtime" XDG_CONFIG_H
 server_pid=$!
 
 export PULSE_SERVER="unix:$socket"
-export ALSA_CONFIG_PATH="$here/asound-pulse.conf"
 
 ready=0
 for _ in $(seq 100); do

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -62,6 +63,7 @@ struct AudioEngine::Impl final : audio::RenderContext {
 
   explicit Impl(std::unique_ptr<AudioOutputDevice> outputDevice) : device(std::move(outputDevice)) {
     waiting.reserve(256);
+    if (device) device->setFailureCallback([this](const AudioError& error) { deviceFailed(error); });
     notifier = std::thread([this] { notify(); });
   }
 
@@ -86,14 +88,37 @@ struct AudioEngine::Impl final : audio::RenderContext {
     const bool resume = running && !manual;
     if (resume) pauseLive();
     edit();
-    if (running) configureGraph(manual ? manualFormat : liveFormat);
+    if (running) {
+      configureGraph(manual ? manualFormat : liveFormat);
+    } else {
+      releaseUnitsOffChain();
+    }
     if (resume) {
       AudioError ignored;
       if (!resumeLive(&ignored)) running = false;
     }
   }
 
+  // Nodes that feed the output, directly or through others.
+  std::set<const AudioNode*> outputChain() const {
+    std::set<const AudioNode*> chain;
+    for (auto it = inputs.find(output.get()); it != inputs.end(); it = inputs.find(it->second.source.get()))
+      chain.insert(it->second.source.get());
+    return chain;
+  }
+
+  // A unit off the output's chain holds no processing memory; configureGraph gives it back
+  // to a unit that is connected again. Main thread, while nothing renders.
+  void releaseUnitsOffChain() {
+    const auto chain = outputChain();
+    for (const auto& node : attached) {
+      if (chain.count(node.get())) continue;
+      if (auto* unit = dynamic_cast<AudioUnitTimePitch*>(node.get())) unit->impl().release();
+    }
+  }
+
   void configureGraph(const AudioFormat& format) {
+    releaseUnitsOffChain();
     renderFormat = format;
     for (const auto& node : attached) {
       const auto it = inputs.find(node.get());
@@ -119,6 +144,7 @@ struct AudioEngine::Impl final : audio::RenderContext {
   }
 
   bool resumeLive(AudioError* error) {
+    runFailed.store(false, std::memory_order_release);
     readerRunning.store(true, std::memory_order_release);
     reader = std::thread([this] { read(); });
     offline = false;
@@ -222,12 +248,44 @@ struct AudioEngine::Impl final : audio::RenderContext {
     }
   }
 
+  // ---- device thread: the output failed while started.
+  void deviceFailed(const AudioError& error) {
+    {
+      std::lock_guard lock(failureMutex);
+      failure = error;
+      failureEpoch = epoch.load(std::memory_order_acquire);
+      failurePending = true;
+    }
+    kickNotifier();
+  }
+
+  // ---- notification thread: a failure of the running live output ends the run's playback:
+  // what waits to be heard is never heard, and the handler is told once.
+  void takeFailure() {
+    AudioError error;
+    {
+      std::lock_guard lock(failureMutex);
+      if (!failurePending) return;
+      failurePending = false;
+      // A failure of a run that has since been stopped is old news.
+      if (failureEpoch != epoch.load(std::memory_order_acquire)) return;
+      error = std::move(failure);
+    }
+    if (runFailed.exchange(true, std::memory_order_acq_rel)) return;
+    std::erase_if(waiting, [](const CompletionEvent& e) { return e.due > 0.0; });
+    if (deviceFailureHandler) deviceFailureHandler(error);
+  }
+
   // ---- notification thread: runs completions, those of played-back data once the device
   // clock has passed the file's last frame.
   void notify() {
     for (;;) {
+      takeFailure();
       CompletionEvent event{};
-      while (events.pop(event)) waiting.push_back(event);
+      while (events.pop(event)) {
+        if (event.due > 0.0 && runFailed.load(std::memory_order_acquire)) continue;
+        waiting.push_back(event);
+      }
       for (size_t i = 0; i < waiting.size();) {
         const CompletionEvent& e = waiting[i];
         if (e.due > 0.0) {
@@ -258,6 +316,12 @@ struct AudioEngine::Impl final : audio::RenderContext {
 
   // Set on the main thread while nothing runs live; read by the notification thread.
   DeviceFailureHandler deviceFailureHandler;
+
+  // Device thread -> notification thread.
+  std::mutex failureMutex;
+  AudioError failure;
+  uint64_t failureEpoch = 0;
+  bool failurePending = false;
 
   // Immutable.
   const std::unique_ptr<AudioOutputDevice> device;
@@ -291,6 +355,7 @@ struct AudioEngine::Impl final : audio::RenderContext {
   std::vector<CompletionEvent> waiting;
   std::atomic<uint64_t> epoch{0};
   std::atomic<bool> liveRunning{false};
+  std::atomic<bool> runFailed{false};  // the live run's device failed; cleared by a start
   std::mutex notifyMutex;
   std::condition_variable notifyCondition;
   bool quit = false;

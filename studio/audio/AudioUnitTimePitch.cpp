@@ -81,6 +81,7 @@ int AudioUnitTimePitch::Impl::delayFor(float cents) const {
 
 int AudioUnitTimePitch::Impl::preparePending(float cents) {
   if (cents == 0.0f) return kPassThrough;
+  auto& slots = processing->slots;
   for (int i = 0; i < kSlots; ++i) {
     int expected = Free;
     if (slots[i].state.compare_exchange_strong(expected, Preparing, std::memory_order_acq_rel)) {
@@ -104,22 +105,25 @@ void AudioUnitTimePitch::Impl::setPitch(float cents) {
   const int next = preparePending(cents);
   if (next == kNone) return;
   const int old = pending.exchange(next, std::memory_order_acq_rel);
-  if (old >= 0) slots[old].state.store(Free, std::memory_order_release);
+  if (old >= 0) processing->slots[old].state.store(Free, std::memory_order_release);
 }
 
 void AudioUnitTimePitch::Impl::configure(double sampleRate, uint32_t newChannels) {
   std::lock_guard lock(mainMutex);
   newChannels = std::clamp<uint32_t>(newChannels, 1, audio::kMaxRenderChannels);
-  if (!configured || sampleRate != rate || newChannels != channels) {
+  if (!processing || sampleRate != rate || newChannels != channels) {
     rate = sampleRate;
     channels = newChannels;
+    processing.reset();
+    processing = std::make_unique<Processing>();
+    Processing& p = *processing;
     // Grow every internal buffer to what the widest settings need, here and not while rendering.
     std::mt19937 noise(7);
     std::uniform_real_distribution<float> sample(-0.5f, 0.5f);
     std::vector<float> warm(size_t{8192} * channels);
     for (float& s : warm) s = sample(noise);
     std::vector<float> sink(size_t{16384} * channels);
-    for (Slot& slot : slots) {
+    for (Slot& slot : p.slots) {
       applySettings(slot.stretch, rate, channels);
       for (float semitones : {24.0f, -24.0f}) {
         slot.stretch.setPitchSemiTones(semitones);
@@ -129,14 +133,15 @@ void AudioUnitTimePitch::Impl::configure(double sampleRate, uint32_t newChannels
         slot.stretch.clear();
       }
     }
-    history.assign(kHistoryFrames * channels, 0.0f);
-    mixA.assign(size_t{audio::kRenderBlock} * channels, 0.0f);
-    mixB.assign(size_t{audio::kRenderBlock} * channels, 0.0f);
-    planar.assign(size_t{audio::kRenderBlock} * channels, 0.0f);
+    p.history.assign(kHistoryFrames * channels, 0.0f);
+    p.mixA.assign(size_t{audio::kRenderBlock} * channels, 0.0f);
+    p.mixB.assign(size_t{audio::kRenderBlock} * channels, 0.0f);
+    p.planar.assign(size_t{audio::kRenderBlock} * channels, 0.0f);
     for (uint32_t c = 0; c < channels; ++c)
-      planarPointers[c] = planar.data() + size_t{c} * audio::kRenderBlock;
+      p.planarPointers[c] = p.planar.data() + size_t{c} * audio::kRenderBlock;
     fadeLength = std::max<uint32_t>(1, static_cast<uint32_t>(std::lround(rate * 0.004)));
   }
+  auto& slots = processing->slots;
   for (Slot& slot : slots) slot.state.store(Free, std::memory_order_relaxed);
   pending.store(kNone, std::memory_order_relaxed);
   resetRequested.store(false, std::memory_order_relaxed);
@@ -157,8 +162,20 @@ void AudioUnitTimePitch::Impl::configure(double sampleRate, uint32_t newChannels
   }
 }
 
+void AudioUnitTimePitch::Impl::release() {
+  std::unique_ptr<Processing> released;
+  {
+    std::lock_guard lock(mainMutex);
+    released = std::move(processing);
+    configured = false;
+    pending.store(kNone, std::memory_order_relaxed);
+    outgoing = kNone;
+    active = kPassThrough;
+  }
+}
+
 void AudioUnitTimePitch::Impl::release(int processor) {
-  if (processor >= 0) slots[processor].state.store(Free, std::memory_order_release);
+  if (processor >= 0) processing->slots[processor].state.store(Free, std::memory_order_release);
 }
 
 void AudioUnitTimePitch::Impl::resync(int64_t sampleTime, audio::RenderContext&) {
@@ -166,7 +183,7 @@ void AudioUnitTimePitch::Impl::resync(int64_t sampleTime, audio::RenderContext&)
   outgoing = kNone;
   inPos = outPos = sampleTime;
   if (active >= 0) {
-    Slot& slot = slots[active];
+    Slot& slot = processing->slots[active];
     slot.stretch.clear();
     slot.fedTo = sampleTime;
     slot.toDiscard = slot.delay;
@@ -176,7 +193,7 @@ void AudioUnitTimePitch::Impl::resync(int64_t sampleTime, audio::RenderContext&)
 void AudioUnitTimePitch::Impl::begin(int processor) {
   if (processor == kPassThrough && active == kPassThrough) return;
   if (processor >= 0) {
-    Slot& slot = slots[processor];
+    Slot& slot = processing->slots[processor];
     slot.state.store(Rendering, std::memory_order_relaxed);
     slot.fedTo = outPos;
     slot.toDiscard = slot.delay;
@@ -188,20 +205,22 @@ void AudioUnitTimePitch::Impl::begin(int processor) {
 
 void AudioUnitTimePitch::Impl::pullInput(audio::RenderContext& context) {
   const uint32_t frames = audio::kRenderBlock;
+  Processing& p = *processing;
   if (upstream) {
-    upstream->render(planarPointers.data(), frames, inPos, context);
+    upstream->render(p.planarPointers.data(), frames, inPos, context);
   } else {
-    std::fill(planar.begin(), planar.end(), 0.0f);
+    std::fill(p.planar.begin(), p.planar.end(), 0.0f);
   }
   for (uint32_t i = 0; i < frames; ++i) {
-    float* frame = &history[(static_cast<uint64_t>(inPos + i) % kHistoryFrames) * channels];
-    for (uint32_t c = 0; c < channels; ++c) frame[c] = planarPointers[c][i];
+    float* frame = &p.history[(static_cast<uint64_t>(inPos + i) % kHistoryFrames) * channels];
+    for (uint32_t c = 0; c < channels; ++c) frame[c] = p.planarPointers[c][i];
   }
   inPos += frames;
 }
 
 void AudioUnitTimePitch::Impl::produce(int processor, float* interleaved, uint32_t frames,
                                        audio::RenderContext& context) {
+  const std::vector<float>& history = processing->history;
   if (processor == kPassThrough) {
     while (inPos < outPos + frames) pullInput(context);
     for (uint32_t i = 0; i < frames; ++i) {
@@ -210,7 +229,7 @@ void AudioUnitTimePitch::Impl::produce(int processor, float* interleaved, uint32
     }
     return;
   }
-  Slot& slot = slots[processor];
+  Slot& slot = processing->slots[processor];
   for (;;) {
     if (slot.toDiscard > 0) {
       const int64_t drop = std::min<int64_t>(slot.toDiscard, slot.stretch.numSamples());
@@ -243,6 +262,8 @@ void AudioUnitTimePitch::Impl::render(float* const* out, uint32_t frames, int64_
     const int next = pending.exchange(kNone, std::memory_order_acq_rel);
     if (next != kNone) begin(next);
   }
+  std::vector<float>& mixA = processing->mixA;
+  std::vector<float>& mixB = processing->mixB;
   produce(active, mixA.data(), frames, context);
   if (outgoing != kNone) {
     produce(outgoing, mixB.data(), frames, context);

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -19,6 +20,9 @@ namespace lorvanta {
 // through `pending`; the render thread starts it at the current frame and cross-fades to it,
 // so a change is heard within one fade. Only the main thread reconfigures the filters (that
 // allocates); the render thread only feeds, reads and clears them.
+//
+// All of that memory lives in `processing`: the engine gives a unit processing memory while
+// it is on the output's chain and takes it back once it is not (release()).
 struct AudioUnitTimePitch::Impl final : audio::RenderSource {
   static constexpr int kSlots = 4;
   static constexpr int kNone = -1;
@@ -39,6 +43,7 @@ struct AudioUnitTimePitch::Impl final : audio::RenderSource {
 
   // Main thread, while the engine renders nothing.
   void configure(double sampleRate, uint32_t channels);
+  void release();
   void setPitch(float cents);
   // Render thread.
   void render(float* const* out, uint32_t frames, int64_t sampleTime, audio::RenderContext& context) override;
@@ -60,17 +65,20 @@ struct AudioUnitTimePitch::Impl final : audio::RenderSource {
   void pullInput(audio::RenderContext& context);
   void release(int processor);
 
+  struct Processing {
+    std::array<Slot, kSlots> slots;
+    // Render thread only.
+    std::vector<float> history;  // kHistoryFrames interleaved frames of input
+    std::vector<float> mixA, mixB;
+    std::vector<float> planar;
+    std::array<float*, audio::kMaxRenderChannels> planarPointers{};
+  };
+
   std::mutex mainMutex;
   bool configured = false;
   double rate = 0.0;
   uint32_t channels = 0;
-  std::array<Slot, kSlots> slots;
-
-  // Render thread only.
-  std::vector<float> history;  // kHistoryFrames interleaved frames of input
-  std::vector<float> mixA, mixB;
-  std::vector<float> planar;
-  std::array<float*, audio::kMaxRenderChannels> planarPointers{};
+  std::unique_ptr<Processing> processing;  // present while configured
   int64_t inPos = 0;
   int64_t outPos = 0;
   int active = kPassThrough;

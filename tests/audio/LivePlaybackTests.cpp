@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -8,11 +9,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
 #include "AudioTestSupport.h"
 #include "studio/audio/NullOutputDevice.h"
+#include "studio/audio/PulseOutputDevice.h"
 
 extern char** environ;
 
@@ -154,11 +157,14 @@ bool soundServerPresent() {
   return false;
 }
 
+// Records the sink "out" of the server named by PULSE_SERVER, or of `server`.
 class Recorder {
  public:
-  explicit Recorder(const std::string& path) {
-    std::string command =
-        "exec parec -d out.monitor --format=float32le --rate=22050 --channels=1 --raw > '" + path + "'";
+  explicit Recorder(const std::string& path, const std::string& server = {}) {
+    std::string command = "exec parec" + (server.empty() ? std::string() : " --server='" + server + "'") +
+                          " -d out.monitor --latency-msec=20 --format=float32le --rate=22050 --channels=1 "
+                          "--raw 2>/dev/null > '" +
+                          path + "'";
     const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
     if (posix_spawnp(&pid_, "sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) pid_ = -1;
   }
@@ -196,7 +202,9 @@ TEST(LiveSound, ToneIsHeardAtThePitchSetAndCompletesAfterItsDuration) {
   Recorder recorder(recording);
   std::this_thread::sleep_for(300ms);
 
-  Graph g(makeDefaultOutputDevice());
+  auto owned = std::make_unique<PulseOutputDevice>();
+  const PulseOutputDevice* device = owned.get();
+  Graph g(std::move(owned));
   g.setUp(AudioFile::openForReading(path), 1200.0f);
   Completion completion;
   AudioError error;
@@ -210,6 +218,7 @@ TEST(LiveSound, ToneIsHeardAtThePitchSetAndCompletesAfterItsDuration) {
     EXPECT_GE(completion.at - played, 1000ms);
     EXPECT_LT(completion.at - played, 4000ms);
   }
+  EXPECT_EQ(device->underflows(), 0u) << "the server ran out of sound";
   g.engine.stop();
   g.player->stop();
   std::this_thread::sleep_for(300ms);
@@ -234,20 +243,196 @@ TEST(LiveSound, ToneIsHeardAtThePitchSetAndCompletesAfterItsDuration) {
   EXPECT_NEAR(windows[windows.size() / 2], 880.0, 8.8);
 }
 
-TEST(LiveSound, StartFailsWithAnErrorWhenTheServerIsUnreachable) {
-  if (!soundServerPresent()) GTEST_SKIP() << "no sound server";
-  const std::string saved = std::getenv("PULSE_SERVER");
-  setenv("PULSE_SERVER", "unix:/nonexistent/lorvanta-sound", 1);
-  {
-    Graph g(makeDefaultOutputDevice());
-    g.engine.attachNode(g.player);
-    g.engine.connect(g.player, g.engine.outputNode(), AudioFormat{22050, 1});
-    AudioError error;
-    EXPECT_FALSE(g.engine.startAndReturnError(&error));
-    EXPECT_FALSE(error.message.empty());
-    EXPECT_FALSE(g.engine.isRunning());
+// A sound server of the test's own, with a null sink "out", on a socket of its own.
+class PrivateSoundServer {
+ public:
+  PrivateSoundServer() : address_("unix:" + dir_.file("runtime/native")) {
+    for (const char* sub : {"runtime", "home", "state"}) std::filesystem::create_directory(dir_.file(sub));
+    std::filesystem::permissions(dir_.file("runtime"), std::filesystem::perms::owner_all);
   }
-  setenv("PULSE_SERVER", saved.c_str(), 1);
+  ~PrivateSoundServer() { kill(); }
+  const std::string& address() const { return address_; }
+
+  bool start() {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+      if (std::string(*e).rfind("PULSE_SERVER=", 0) != 0) env.emplace_back(*e);
+    }
+    for (const auto& [key, sub] : {std::pair{"HOME", "home"},
+                                   {"XDG_RUNTIME_DIR", "runtime"},
+                                   {"XDG_CONFIG_HOME", "home"},
+                                   {"PULSE_STATE_PATH", "state"},
+                                   {"PULSE_RUNTIME_PATH", "runtime"}}) {
+      env.push_back(std::string(key) + "=" + dir_.file(sub));
+    }
+    const std::vector<std::string> args = {
+        "pulseaudio",
+        "-n",
+        "--daemonize=no",
+        "--exit-idle-time=-1",
+        "--use-pid-file=no",
+        "--disallow-exit",
+        "--disable-shm=yes",
+        "--log-target=file:" + dir_.file("server.log"),
+        "-L",
+        "module-null-sink sink_name=out rate=48000",
+        "-L",
+        "module-native-protocol-unix socket=" + dir_.file("runtime/native") + " auth-anonymous=1"};
+    std::vector<char*> argv, envp;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+    const int spawned = posix_spawnp(&pid_, "pulseaudio", &quiet, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&quiet);
+    if (spawned != 0) {
+      pid_ = -1;
+      return false;
+    }
+    const std::string probe = "pactl --server='" + address_ + "' info >/dev/null 2>&1";
+    bool ready = false;
+    for (int i = 0; i < 100 && !ready; ++i) {
+      ready = std::system(probe.c_str()) == 0;
+      if (!ready) std::this_thread::sleep_for(100ms);
+    }
+    if (!ready) return false;
+    // An idle null sink renders in blocks of up to two seconds, which holds back a new
+    // stream's start; a low-latency listener keeps it ticking once a short stream has played.
+    keeper_ = std::make_unique<Recorder>("/dev/null", address_);
+    const std::string settle =
+        "head -c 882 /dev/zero | pacat --server='" + address_ +
+        "' --raw --format=s16le --rate=22050 --channels=1 --latency-msec=20 >/dev/null 2>&1";
+    return std::system(settle.c_str()) == 0;
+  }
+
+  void signal(int number) {
+    if (pid_ > 0) ::kill(pid_, number);
+  }
+
+  void kill() {
+    keeper_.reset();
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+  }
+
+ private:
+  TempDir dir_;
+  std::string address_;
+  pid_t pid_ = -1;
+  std::unique_ptr<Recorder> keeper_;
+};
+
+// Points the default output device at `server` for the scope.
+class ServerAddress {
+ public:
+  explicit ServerAddress(const std::string& server) {
+    if (const char* old = std::getenv("PULSE_SERVER")) saved_ = old;
+    setenv("PULSE_SERVER", server.c_str(), 1);
+  }
+  ~ServerAddress() { setenv("PULSE_SERVER", saved_.c_str(), 1); }
+
+ private:
+  std::string saved_;
+};
+
+TEST(LiveSound, StartSucceedsOnceTheSoundServerHasComeUp) {
+  if (!soundServerPresent()) GTEST_SKIP() << "no sound server";
+  PrivateSoundServer server;
+  ServerAddress address(server.address());
+  TempDir dir;
+  const std::string path = dir.file("speech.aiff");
+  writeSamples(path, tone(11025, 440.0));  // 0.5 s
+  Graph g(makeDefaultOutputDevice());
+  g.setUp(AudioFile::openForReading(path), 0.0f);
+
+  AudioError error;
+  EXPECT_FALSE(g.engine.startAndReturnError(&error));
+  EXPECT_EQ(error.message, "no sound server is running (Connection refused)");
+  EXPECT_FALSE(g.engine.isRunning());
+
+  ASSERT_TRUE(server.start());
+  const std::string recording = dir.file("out.raw");
+  Recorder recorder(recording, server.address());
+  std::this_thread::sleep_for(300ms);
+  Completion completion;
+  ASSERT_TRUE(g.engine.startAndReturnError(&error)) << error.message;
+  g.player->play();
+  g.player->scheduleFile(g.file, AudioPlayerNodeCompletionCallbackType::DataPlayedBack, completion.handler());
+  EXPECT_TRUE(completion.waitFor(5s));
+  g.engine.stop();
+  g.player->stop();
+  std::this_thread::sleep_for(300ms);
+  recorder.stop();
+  const auto heard = readRaw(recording);
+  const auto loud = std::count_if(heard.begin(), heard.end(), [](float s) { return std::fabs(s) > 0.1f; });
+  EXPECT_GT(loud, 11025 / 2) << "recorded " << heard.size() << " frames";
+}
+
+// A server that goes away (killed) or stops answering (frozen) in the middle of a file: the
+// engine tells its failure handler, on its notification thread, once; the file's completion
+// never fires; the engine counts as running until stopped; stopping and the next start
+// return.
+TEST(LiveSound, ServerLostDuringPlaybackIsToldOnceAndTheFileNeverCompletes) {
+  if (!soundServerPresent()) GTEST_SKIP() << "no sound server";
+  for (const int lost : {SIGKILL, SIGSTOP}) {
+    SCOPED_TRACE(lost == SIGKILL ? "killed" : "frozen");
+    PrivateSoundServer server;
+    ASSERT_TRUE(server.start());
+    ServerAddress address(server.address());
+    TempDir dir;
+    const std::string path = dir.file("speech.aiff");
+    writeSamples(path, tone(66150, 440.0));  // 3 s
+    Graph g(makeDefaultOutputDevice());
+    g.setUp(AudioFile::openForReading(path), 0.0f);
+    std::mutex mutex;
+    std::condition_variable told;
+    int failures = 0;
+    AudioError failure;
+    Clock::time_point failedAt;
+    std::thread::id failureThread;
+    g.engine.setDeviceFailureHandler([&](const AudioError& error) {
+      std::lock_guard lock(mutex);
+      ++failures;
+      failure = error;
+      failedAt = Clock::now();
+      failureThread = std::this_thread::get_id();
+      told.notify_all();
+    });
+    Completion completion;
+    AudioError error;
+    ASSERT_TRUE(g.engine.startAndReturnError(&error)) << error.message;
+    g.player->play();
+    g.player->scheduleFile(g.file, AudioPlayerNodeCompletionCallbackType::DataPlayedBack,
+                           completion.handler());
+    std::this_thread::sleep_for(1s);
+    const auto killed = Clock::now();
+    server.signal(lost);
+    {
+      std::unique_lock lock(mutex);
+      ASSERT_TRUE(told.wait_for(lock, 5s, [&] { return failures > 0; }));
+      EXPECT_LT(failedAt - killed, 2s);
+      EXPECT_FALSE(failure.message.empty());
+      EXPECT_NE(failureThread, std::this_thread::get_id());
+    }
+    EXPECT_FALSE(completion.waitFor(3s)) << "the file would have ended 2 s after the loss";
+    EXPECT_TRUE(g.engine.isRunning());
+    g.engine.stop();
+    g.player->stop();
+    EXPECT_FALSE(g.engine.isRunning());
+    {
+      std::lock_guard lock(mutex);
+      EXPECT_EQ(failures, 1);
+    }
+    EXPECT_FALSE(g.engine.startAndReturnError(&error)) << "the server is gone";
+    EXPECT_FALSE(error.message.empty());
+  }
 }
 
 }  // namespace

@@ -2,31 +2,11 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
-#include <new>
 #include <thread>
 
+#include "AllocationCounter.h"
 #include "AudioTestSupport.h"
 #include "studio/audio/NullOutputDevice.h"
-
-namespace {
-// Set on the device thread while the engine renders; every allocation made then is counted.
-thread_local bool renderingNow = false;
-std::atomic<int> renderAllocations{0};
-
-void* allocate(std::size_t size) {
-  if (renderingNow) renderAllocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-}  // namespace
-
-void* operator new(std::size_t size) { return allocate(size); }
-void* operator new[](std::size_t size) { return allocate(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace lorvanta {
 namespace {
@@ -44,9 +24,9 @@ class WatchedDevice final : public AudioOutputDevice {
     return inner_.start(
         format,
         [render = std::move(render)](float* const* channels, uint32_t frames, double outputTime) {
-          renderingNow = true;
+          testing_audio::markRendering(true);
           render(channels, frames, outputTime);
-          renderingNow = false;
+          testing_audio::markRendering(false);
         },
         error);
   }
@@ -77,7 +57,7 @@ TEST(RealTimeSafety, RenderThreadNeverAllocates) {
   EXPECT_TRUE(done);
   g.engine.stop();
   g.player->stop();
-  EXPECT_EQ(renderAllocations.load(), 0);
+  EXPECT_EQ(testing_audio::renderThreadAllocations(), 0);
 }
 
 }  // namespace
