@@ -19,9 +19,9 @@ RUN_PACKAGES=(
 )
 
 # Tests: GoogleTest; the private sound server (pulseaudio, pactl/parec/pacat); the X
-# server and tools of the whole-program scripts (Xvfb, xdotool, xdpyinfo, import, sox); clang and its fuzzer run-time; ip for
-# the tests' network namespace; the locales of the locale tests. Benchmark scripts:
-# espeak-ng, soundstretch, python3, bc, time.
+# server and tools of the whole-program scripts (Xvfb, xdotool, xdpyinfo, import, sox);
+# clang and its fuzzer run-time; ip for the tests' network namespace; the locales of the
+# locale tests. Benchmark scripts: espeak-ng, soundstretch, python3, bc, time.
 TEST_PACKAGES=(
   googletest libgtest-dev libgmock-dev
   pulseaudio pulseaudio-utils
