@@ -124,9 +124,11 @@ class ToneSynthesizer final : public SpeechSynthesizer {
 };
 
 // Pulls the engine in blocks, about twenty times faster than real time, and keeps a clock
-// that counts the frames it has "played".
+// that counts the frames it has "played". Given `failAfterFrames`, it fails once it has
+// played that many frames of a start, as a sound server that goes away would.
 class FastOutputDevice final : public AudioOutputDevice {
  public:
+  explicit FastOutputDevice(int64_t failAfterFrames = -1) : failAfterFrames_(failAfterFrames) {}
   ~FastOutputDevice() override { stop(); }
   bool start(const AudioFormat& format, RenderCallback render, AudioError*) override {
     stop();
@@ -137,10 +139,16 @@ class FastOutputDevice final : public AudioOutputDevice {
       std::vector<std::vector<float>> storage(format_.channelCount, std::vector<float>(kBlock));
       std::vector<float*> channels;
       for (auto& channel : storage) channels.push_back(channel.data());
+      int64_t playedThisStart = 0;
       while (running_) {
+        if (failAfterFrames_ >= 0 && playedThisStart >= failAfterFrames_) {
+          if (failed_) failed_(AudioError{-1, "the sound server went away"});
+          return;
+        }
         const double when = static_cast<double>(played_.load()) / format_.sampleRate;
         render(channels.data(), kBlock, when);
         played_ += kBlock;
+        playedThisStart += kBlock;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
     });
@@ -150,12 +158,15 @@ class FastOutputDevice final : public AudioOutputDevice {
     running_ = false;
     if (thread_.joinable()) thread_.join();
   }
+  void setFailureCallback(FailureCallback callback) override { failed_ = std::move(callback); }
   double currentTime() const override {
     return format_.sampleRate > 0 ? static_cast<double>(played_.load()) / format_.sampleRate : 0.0;
   }
 
  private:
+  const int64_t failAfterFrames_;
   AudioFormat format_;
+  FailureCallback failed_;
   std::atomic<bool> running_{false};
   std::atomic<int64_t> played_{0};
   std::thread thread_;

@@ -419,6 +419,36 @@ TEST_F(MainRoadTest, AnOutputDeviceThatDoesNotStartIsTold) {
   EXPECT_FALSE(controller_->playerNode->isPlaying());
 }
 
+TEST_F(MainRoadTest, AnOutputDeviceThatFailsDuringPlaybackEndsItAndIsTold) {
+  StudioServices services = roadtest::toneServices(tone_);
+  // Every playback loses its device a quarter of a second in.
+  services.makeOutputDevice = [] { return std::make_unique<FastOutputDevice>(22050 / 4); };
+  load(std::move(services));
+  tone_->frames = 22050 * 5;
+  type("tone");
+  const auto warnings = roadtest::answerWarnings();
+  roadtest::ConsoleCapture errors(STDERR_FILENO);
+  click(false);
+  const Console console = watch([&](const std::string&) { return !warnings->isEmpty(); });
+  spinFor(0.3);
+  errors.restore();
+  ASSERT_TRUE(console.ended);
+  // Neither completion line: the playback did not reach its end.
+  EXPECT_EQ(console.text, "");
+  ASSERT_EQ(warnings->size(), 1);
+  const std::string expected = "The speech could not be played: the sound server went away.";
+  EXPECT_EQ(warnings->front().text.toStdString(), expected);
+  EXPECT_EQ(roadtest::countLines(errors.text(), expected), 1) << errors.text();
+  EXPECT_FALSE(controller_->audioEngine->isRunning());
+  EXPECT_FALSE(controller_->playerNode->isPlaying());
+
+  // The window is ready for the next request: a shorter one plays to its end.
+  tone_->frames = 22050 / 10;
+  click(false);
+  EXPECT_TRUE(watchPlayback().ended);
+  EXPECT_EQ(warnings->size(), 1);
+}
+
 TEST_F(MainRoadTest, NothingRunsOnAControllerThatIsGone) {
   loadWithEspeak();
   type("A request that outlives its window.");
