@@ -55,42 +55,6 @@ wait_for() {
   return 1
 }
 
-# Sends WM_DELETE_WINDOW to window $1; there is no window manager to do it.
-close_window() {
-  python3 - "$1" <<'PY'
-import ctypes, sys
-x = ctypes.cdll.LoadLibrary("libX11.so.6")
-x.XOpenDisplay.restype = ctypes.c_void_p
-x.XOpenDisplay.argtypes = [ctypes.c_char_p]
-x.XInternAtom.restype = ctypes.c_ulong
-x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
-x.XCloseDisplay.argtypes = [ctypes.c_void_p]
-
-class ClientMessage(ctypes.Structure):
-    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
-                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
-                ("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
-                ("data", ctypes.c_long * 5)]
-
-class Event(ctypes.Union):
-    _fields_ = [("xclient", ClientMessage), ("pad", ctypes.c_long * 24)]
-
-display = x.XOpenDisplay(None)
-if not display:
-    sys.exit("cannot open the display")
-window = int(sys.argv[1])
-event = Event()
-event.xclient.type = 33  # ClientMessage
-event.xclient.window = window
-event.xclient.message_type = x.XInternAtom(display, b"WM_PROTOCOLS", 0)
-event.xclient.format = 32
-event.xclient.data[0] = x.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
-if not x.XSendEvent(display, window, 0, 0, ctypes.byref(event)):
-    sys.exit("the close request was not sent")
-x.XCloseDisplay(display)  # flushes the request
-PY
-}
 
 mkdir -p "$work/home" "$work/config" "$work/tmp"
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" TMPDIR="$work/tmp"
@@ -132,7 +96,7 @@ sleep 0.1
 xdotool key space
 wait_for 60 grep -q "播放结束2" "$work/app.out" || fail "the playback did not end"
 
-close_window "$window" || fail "could not send the close request"
+python3 "$here/close_window.py" "$window" || fail "could not send the close request"
 wait_for 60 bash -c "! kill -0 $app_pid" || fail "the program is still running 60 s after its window closed"
 wait "$app_pid"
 status=$?
