@@ -99,6 +99,7 @@ for i in $(seq "$n"); do
   [ "$(ended)" -ge "$i" ] || fail "request $i: the playback did not end within 15 s"
   [ "$i" -eq "$first" ] && rss_first="$(rss_kib)"
 done
+kill -0 "$app_pid" 2>/dev/null || fail "the program died after request $n"
 rss_last="$(rss_kib)"
 seconds=$(echo "$(date +%s.%N) - $start" | bc -l)
 files="$(find "$TMPDIR" -name '*.aiff' | wc -l)"
