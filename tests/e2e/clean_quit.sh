@@ -55,6 +55,9 @@ wait_for() {
   return 1
 }
 
+# Sound plugins that ALSA loads and unloads again leak from their library constructors
+# (tests/lsan.supp); only the slow unwinder sees those stacks through the unloaded libraries.
+export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$here/../lsan.supp}:fast_unwind_on_malloc=0"
 
 mkdir -p "$work/home" "$work/config" "$work/tmp"
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" TMPDIR="$work/tmp"
