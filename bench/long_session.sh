@@ -13,74 +13,21 @@ here="$(cd "$(dirname "$0")" && pwd)"
 n="${N:-300}"
 first=$((n < 10 ? n : 10))
 
-if [ -z "${PULSE_SERVER:-}" ]; then
-  exec "$here/../scripts/with-sound-server.sh" bash "$0" "$app"
-fi
+name=long_session
+# shellcheck source=tests/e2e/lib/common.sh
+source "$here/../tests/e2e/lib/common.sh"
+run_with_sound_server "$app"
 
-work="$(mktemp -d "${TMPDIR:-/tmp}/lorvanta-bench.XXXXXX")"
-xvfb_pid=""
-app_pid=""
-
-stop_process() {
-  local pid="$1"
-  [ -n "$pid" ] || return 0
-  kill "$pid" 2>/dev/null || return 0
-  for _ in $(seq 30); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  kill -9 "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-}
-cleanup() {
-  stop_process "$app_pid"
-  stop_process "$xvfb_pid"
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-fail() {
-  echo "long_session: $*" >&2
-  if [ -f "$work/app.err" ]; then
-    grep -v '^ALSA lib\|^Jack\|jack server\|server socket\|server request' "$work/app.err" | tail -n 20 >&2
-  fi
-  exit 1
-}
+make_work lorvanta-bench
 
 rss_kib() { awk '/^VmRSS:/ {print $2}' "/proc/$app_pid/status"; }
 ended() { grep -c "播放结束2" "$work/app.out"; }
 
-mkdir -p "$work/home" "$work/config" "$work/tmp"
-export HOME="$work/home" XDG_CONFIG_HOME="$work/config" TMPDIR="$work/tmp"
-
-display=""
-for d in $(seq "${XVFB_FIRST:-90}" "${XVFB_LAST:-190}"); do
-  if [ ! -e "/tmp/.X11-unix/X$d" ] && [ ! -e "/tmp/.X$d-lock" ]; then
-    display=":$d"
-    break
-  fi
-done
-[ -n "$display" ] || fail "no free X display"
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-export DISPLAY="$display"
-for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start on $display"
-
-QT_QPA_PLATFORM=xcb "$app" >"$work/app.out" 2>"$work/app.err" &
-app_pid=$!
-
-window=""
-for _ in $(seq 150); do
-  window="$(xdotool search --onlyvisible --name '^Lorvanta$' 2>/dev/null | head -n 1)"
-  [ -n "$window" ] && break
-  kill -0 "$app_pid" 2>/dev/null || fail "the program ended at start"
-  sleep 0.1
-done
-[ -n "$window" ] || fail "the main window did not appear"
-sleep 0.5
-
-eval "$(xdotool getwindowgeometry --shell "$window")"
-xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 4)) click 1
-sleep 0.2
+use_work_home
+start_xvfb
+start_program "$app"
+find_main_window
+click_text_view
 xdotool type --delay 20 "Hello world."
 sleep 0.2
 # Speak is the first control before the text view; it keeps the focus from here on.

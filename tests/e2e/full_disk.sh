@@ -10,52 +10,14 @@ app="${1:?usage: $0 LORVANTA_BINARY [SCREENSHOT_FOLDER]}"
 app="$(cd "$(dirname "$app")" && pwd)/$(basename "$app")"
 shots="${2:-}"
 here="$(cd "$(dirname "$0")" && pwd)"
+name=full_disk
+# shellcheck source=tests/e2e/lib/common.sh
+source "$here/lib/common.sh"
+run_with_sound_server "$@"
 
-if [ -z "${PULSE_SERVER:-}" ]; then
-  exec "$here/../../scripts/with-sound-server.sh" bash "$0" "$@"
-fi
-
-work="$(mktemp -d "${TMPDIR:-/tmp}/lorvanta-e2e.XXXXXX")"
-xvfb_pid=""
-app_pid=""
+make_work lorvanta-e2e
 mounts=()
-
-stop_process() {
-  local pid="$1"
-  [ -n "$pid" ] || return 0
-  kill "$pid" 2>/dev/null || return 0
-  for _ in $(seq 30); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  kill -9 "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-}
-cleanup() {
-  stop_process "$app_pid"
-  stop_process "$xvfb_pid"
-  for m in "${mounts[@]}"; do umount -l "$m" 2>/dev/null; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-fail() {
-  echo "full_disk: $*" >&2
-  if [ -f "$work/app.out" ]; then
-    echo "--- program output" >&2
-    cat "$work/app.out" >&2
-    tail -n 20 "$work/app.err" >&2
-  fi
-  exit 1
-}
-
-wait_for() {
-  local seconds="$1"
-  shift
-  for _ in $(seq $((seconds * 10))); do
-    "$@" >/dev/null 2>&1 && return 0
-    sleep 0.1
-  done
-  return 1
-}
+cleanup_more() { for m in "${mounts[@]}"; do umount -l "$m" 2>/dev/null; done; }
 
 shot() {
   [ -n "$shots" ] || return 0
@@ -63,7 +25,7 @@ shot() {
   import -window root "$shots/$1.png"
 }
 
-mkdir -p "$work/home" "$work/config" "$work/tmp" "$work/out" "$work/runtime"
+mkdir -p "$work/tmp" "$work/out" "$work/runtime"
 chmod 700 "$work/runtime"
 for disk in "$work/tmp" "$work/out"; do
   if ! mount -t tmpfs -o size=256k tmpfs "$disk" 2>/dev/null; then
@@ -72,39 +34,16 @@ for disk in "$work/tmp" "$work/out"; do
   fi
   mounts+=("$disk")
 done
-export HOME="$work/home" XDG_CONFIG_HOME="$work/config" TMPDIR="$work/tmp" XDG_RUNTIME_DIR="$work/runtime"
+use_work_home
+export XDG_RUNTIME_DIR="$work/runtime"
 
-display=""
-for n in $(seq "${LORVANTA_E2E_FIRST_DISPLAY:-90}" "${LORVANTA_E2E_LAST_DISPLAY:-190}"); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-    display=":$n"
-    break
-  fi
-done
-[ -n "$display" ] || fail "no free X display"
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-export DISPLAY="$display"
-wait_for 10 xdpyinfo || fail "Xvfb did not start"
-
-QT_QPA_PLATFORM=xcb "$app" >"$work/app.out" 2>"$work/app.err" &
-app_pid=$!
-
-window=""
-for _ in $(seq 150); do
-  window="$(xdotool search --onlyvisible --name '^Lorvanta$' 2>/dev/null | head -n 1)"
-  [ -n "$window" ] && break
-  kill -0 "$app_pid" 2>/dev/null || fail "the program ended at start"
-  sleep 0.1
-done
-[ -n "$window" ] || fail "the main window did not appear"
-sleep 0.5
-eval "$(xdotool getwindowgeometry --shell "$window")"
+start_xvfb
+start_program "$app"
+find_main_window
 
 # Puts `text` into the text view and presses Save (two steps back from the text view).
 type_and_save() {
-  xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 4)) click 1
-  sleep 0.2
+  click_text_view
   xdotool key ctrl+a BackSpace
   xdotool type --delay 5 "$1"
   sleep 0.2

@@ -8,99 +8,25 @@ set -uo pipefail
 app="${1:?usage: $0 LORVANTA_BINARY}"
 app="$(cd "$(dirname "$app")" && pwd)/$(basename "$app")"
 here="$(cd "$(dirname "$0")" && pwd)"
+name=speak_and_save
+# shellcheck source=tests/e2e/lib/common.sh
+source "$here/lib/common.sh"
+run_with_sound_server "$app"
 
-# Without a sound server of the test runner, bring up our own and run again inside it.
-if [ -z "${PULSE_SERVER:-}" ]; then
-  exec "$here/../../scripts/with-sound-server.sh" bash "$0" "$app"
-fi
-
-work="$(mktemp -d "${TMPDIR:-/tmp}/lorvanta-e2e.XXXXXX")"
-xvfb_pid=""
+make_work lorvanta-e2e
 rec_pid=""
-app_pid=""
-
-stop_process() {
-  local pid="$1"
-  [ -n "$pid" ] || return 0
-  kill "$pid" 2>/dev/null || return 0
-  for _ in $(seq 30); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  kill -9 "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-}
-cleanup() {
-  stop_process "$app_pid"
-  stop_process "$rec_pid"
-  stop_process "$xvfb_pid"
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-fail() {
-  echo "speak_and_save: $*" >&2
-  if [ -f "$work/app.out" ]; then
-    echo "--- program output" >&2
-    cat "$work/app.out" >&2
-    tail -n 20 "$work/app.err" >&2
-  fi
-  if [ -f "$work/xvfb.log" ]; then
-    echo "--- Xvfb (${DISPLAY:-})" >&2
-    tail -n 20 "$work/xvfb.log" >&2
-    ls -la /tmp/.X11-unix >&2
-  fi
-  exit 1
-}
-
-# Waits up to $1 seconds for the command after it to succeed.
-wait_for() {
-  local seconds="$1"
-  shift
-  local tries=$((seconds * 10))
-  for _ in $(seq "$tries"); do
-    "$@" >/dev/null 2>&1 && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
-mkdir -p "$work/home" "$work/config" "$work/tmp" "$work/out"
-export HOME="$work/home" XDG_CONFIG_HOME="$work/config" TMPDIR="$work/tmp"
-
-# A display nobody uses.
-display=""
-for n in $(seq 90 190); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-    display=":$n"
-    break
-  fi
-done
-[ -n "$display" ] || fail "no free X display"
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-export DISPLAY="$display"
-wait_for 10 xdpyinfo || fail "Xvfb did not start"
+cleanup_more() { stop_process "$rec_pid"; }
+use_work_home
+mkdir -p "$work/out"
+start_xvfb
 
 parec -d out.monitor --format=s16le --rate=48000 --channels=2 --file-format=wav "$work/played.wav" \
   >"$work/parec.log" 2>&1 &
 rec_pid=$!
 
-QT_QPA_PLATFORM=xcb "$app" >"$work/app.out" 2>"$work/app.err" &
-app_pid=$!
-
-window=""
-for _ in $(seq 150); do
-  window="$(xdotool search --onlyvisible --name '^Lorvanta$' 2>/dev/null | head -n 1)"
-  [ -n "$window" ] && break
-  kill -0 "$app_pid" 2>/dev/null || fail "the program ended at start"
-  sleep 0.1
-done
-[ -n "$window" ] || fail "the main window did not appear"
-sleep 0.5
-
-eval "$(xdotool getwindowgeometry --shell "$window")"
-# The text view fills the upper part of the window; a click there gives it the focus.
-xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 4)) click 1
-sleep 0.2
+start_program "$app"
+find_main_window
+click_text_view
 xdotool type --delay 20 "Hello. This text comes out of the speaker."
 sleep 0.2
 
