@@ -101,7 +101,7 @@ void AudioUnitTimePitch::Impl::setPitch(float cents) {
   cents = std::clamp(cents, kMinimumPitch, kMaximumPitch);
   pitch.store(cents, std::memory_order_release);
   std::lock_guard lock(mainMutex);
-  if (!configured) return;
+  if (!processing) return;
   const int next = preparePending(cents);
   if (next == kNone) return;
   const int old = pending.exchange(next, std::memory_order_acq_rel);
@@ -145,7 +145,6 @@ void AudioUnitTimePitch::Impl::configure(double sampleRate, uint32_t newChannels
   for (Slot& slot : slots) slot.state.store(Free, std::memory_order_relaxed);
   pending.store(kNone, std::memory_order_relaxed);
   resetRequested.store(false, std::memory_order_relaxed);
-  configured = true;
   outgoing = kNone;
   inPos = outPos = 0;
   active = kPassThrough;
@@ -167,7 +166,6 @@ void AudioUnitTimePitch::Impl::release() {
   {
     std::lock_guard lock(mainMutex);
     released = std::move(processing);
-    configured = false;
     pending.store(kNone, std::memory_order_relaxed);
     outgoing = kNone;
     active = kPassThrough;
@@ -252,7 +250,7 @@ void AudioUnitTimePitch::Impl::produce(int processor, float* interleaved, uint32
 
 void AudioUnitTimePitch::Impl::render(float* const* out, uint32_t frames, int64_t sampleTime,
                                       audio::RenderContext& context) {
-  if (!configured) {
+  if (!processing) {
     for (uint32_t c = 0; c < channels; ++c) std::memset(out[c], 0, frames * sizeof(float));
     return;
   }

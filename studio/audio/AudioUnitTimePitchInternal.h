@@ -75,10 +75,9 @@ struct AudioUnitTimePitch::Impl final : audio::RenderSource {
   };
 
   std::mutex mainMutex;
-  bool configured = false;
   double rate = 0.0;
   uint32_t channels = 0;
-  std::unique_ptr<Processing> processing;  // present while configured
+  std::unique_ptr<Processing> processing;  // present from configure() until release()
   int64_t inPos = 0;
   int64_t outPos = 0;
   int active = kPassThrough;
