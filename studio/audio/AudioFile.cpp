@@ -12,12 +12,16 @@
 #include <mutex>
 #include <vector>
 
+#include "studio/SndfileFailure.h"
+
 namespace lorvanta {
 
 namespace {
 
 using Container = AudioFileSettings::Container;
 using SampleFormat = AudioFileSettings::SampleFormat;
+using studio::sndfileCloseFailure;
+using studio::sndfileFailure;
 
 constexpr int kErrorNotWritable = 100;
 constexpr int kErrorChannelCount = 101;
@@ -25,13 +29,6 @@ constexpr int kErrorSystem = 102;
 
 void setError(AudioError* error, int code, std::string message) {
   if (error) *error = AudioError{code, std::move(message)};
-}
-
-// The cause of a failed libsndfile call: the system's words for errno when the system
-// refused, libsndfile's own otherwise. Set errno to 0 before the call.
-std::string failureText(int savedErrno, SNDFILE* file) {
-  if (savedErrno != 0) return std::strerror(savedErrno);
-  return sf_strerror(file);
 }
 
 std::string lowerExtension(const std::string& path) {
@@ -245,7 +242,7 @@ std::shared_ptr<AudioFile> AudioFile::openForWriting(const std::string& path,
   d.file = sf_open_fd(d.descriptor, SFM_WRITE, &d.info, SF_FALSE);
   if (!d.file) {
     const int code = sf_error(nullptr);
-    setError(error, code, failureText(errno, nullptr));
+    setError(error, code, sndfileFailure(errno, nullptr));
     ::close(d.descriptor);
     d.descriptor = -1;
     if (created) ::unlink(path.c_str());
@@ -310,7 +307,7 @@ bool AudioFile::writeFromBuffer(const AudioPCMBuffer& buffer, AudioError* error)
   }
   if (written > 0) d.length += written;
   if (written != static_cast<sf_count_t>(frames)) {
-    const std::string cause = failureText(errno, d.file);
+    const std::string cause = sndfileFailure(errno, d.file);
     if (d.writeFailure.empty()) d.writeFailure = cause;
     setError(error, kErrorSystem, cause);
     return false;
@@ -326,7 +323,7 @@ bool AudioFile::close(AudioError* error) {
   errno = 0;
   const int closed = sf_close(d.file);
   d.file = nullptr;
-  if (closed != 0 && failure.empty()) failure = errno != 0 ? std::strerror(errno) : sf_error_number(closed);
+  if (closed != 0 && failure.empty()) failure = sndfileCloseFailure(errno, closed);
   if (d.descriptor >= 0) {
     if (::fsync(d.descriptor) != 0 && failure.empty()) failure = std::strerror(errno);
     if (::close(d.descriptor) != 0 && failure.empty()) failure = std::strerror(errno);

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <thread>
 
+#include "studio/SndfileFailure.h"
 #include "studio/speech/VoiceCatalog.h"
 
 namespace lorvanta {
@@ -23,6 +24,8 @@ namespace lorvanta {
 namespace {
 
 using speech::VoiceInfo;
+using studio::sndfileCloseFailure;
+using studio::sndfileFailure;
 
 int onSamples(short* samples, int count, espeak_EVENT* events);
 
@@ -96,11 +99,6 @@ std::string speakableText(std::string text) {
 
 constexpr const char* kTooLong = "the text is too long to be spoken in one piece";
 
-// The system's words for a failed file operation when it set errno, libsndfile's otherwise.
-std::string fileFailure(int savedErrno, SNDFILE* file) {
-  return savedErrno != 0 ? std::strerror(savedErrno) : sf_strerror(file);
-}
-
 // State one synthesizer shares with the jobs it has queued; outlives the synthesizer while
 // the worker still holds a job of it.
 struct SynthesizerSession {
@@ -153,7 +151,7 @@ int onSamples(short* samples, int count, espeak_EVENT*) {
     }
     errno = 0;
     if (sf_writef_short(out->file, samples, count) != count) {
-      out->failure = fileFailure(errno, out->file);
+      out->failure = sndfileFailure(errno, out->file);
       return 1;
     }
     out->frames += count;
@@ -249,7 +247,7 @@ class Worker {
     errno = 0;
     out.file = sf_open_fd(descriptor, SFM_WRITE, &info, SF_TRUE);
     if (out.file == nullptr) {
-      const std::string failure = fileFailure(errno, nullptr);
+      const std::string failure = sndfileFailure(errno, nullptr);
       ::close(descriptor);
       ::unlink(job.path.c_str());
       return failure;
@@ -275,7 +273,7 @@ class Worker {
     }
     errno = 0;
     const int closed = sf_close(out.file);
-    if (closed != 0 && failure.empty()) failure = errno != 0 ? std::strerror(errno) : sf_error_number(closed);
+    if (closed != 0 && failure.empty()) failure = sndfileCloseFailure(errno, closed);
     // Superseded: stopped halfway, and nobody will read it.
     if (!failure.empty() || job.superseded()) ::unlink(job.path.c_str());
     return failure;
