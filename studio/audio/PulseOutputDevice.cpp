@@ -228,8 +228,8 @@ struct PulseOutputDevice::Impl {
       void* data = nullptr;
       size_t granted = bytes;
       if (pa_stream_begin_write(s, &data, &granted) < 0 || !data) return;
-      const auto frames = static_cast<uint32_t>(
-          std::min<size_t>({std::min(granted, bytes) / self->frameBytes, size_t{kChunkFrames}}));
+      const auto frames =
+          static_cast<uint32_t>(std::min(std::min(granted, bytes) / self->frameBytes, size_t{kChunkFrames}));
       if (frames == 0) {
         pa_stream_cancel_write(s);
         return;
