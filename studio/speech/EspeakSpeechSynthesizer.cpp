@@ -29,11 +29,25 @@ using studio::sndfileFailure;
 
 int onSamples(short* samples, int count, espeak_EVENT* events);
 
+std::string trimmed(std::string_view text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return std::string(text.substr(first, text.find_last_not_of(" \t") - first + 1));
+}
+
+// The locale of the voice's first language: "gmw/en-US" -> "en_US".
+std::string localeIdentifier(const VoiceInfo& voice) {
+  return voice.languages.empty() ? std::string{}
+                                 : speech::localeIdentifierForLanguage(voice.languages.front().second);
+}
+
 // espeak-ng is one global instance. It is initialised once per process; after that only the
 // worker thread calls into it, so the voice list is read here and kept.
 struct EspeakLibrary {
   int sampleRate = 0;             // 0 when espeak-ng could not start
   std::vector<VoiceInfo> voices;  // sorted by identifier
+  // The identifiers as the user sees them listed: by locale identifier, then identifier.
+  std::vector<VoiceName> listed;
 
   static const EspeakLibrary& instance() {
     static const EspeakLibrary library;
@@ -59,7 +73,8 @@ struct EspeakLibrary {
       if (voice.identifier == nullptr || *voice.identifier == '\0') continue;
       VoiceInfo info;
       info.identifier = voice.identifier;
-      info.name = voice.name != nullptr ? voice.name : voice.identifier;
+      info.name = trimmed(voice.name != nullptr ? voice.name : "");
+      if (info.name.empty()) info.name = info.identifier;
       // A sequence of (priority byte, NUL-terminated language), ended by a zero byte.
       for (const char* p = voice.languages; p != nullptr && *p != '\0';) {
         const int priority = static_cast<unsigned char>(*p++);
@@ -74,6 +89,12 @@ struct EspeakLibrary {
         std::unique(voices.begin(), voices.end(),
                     [](const VoiceInfo& a, const VoiceInfo& b) { return a.identifier == b.identifier; }),
         voices.end());
+
+    std::vector<std::pair<std::string, VoiceName>> byLocale;
+    byLocale.reserve(voices.size());
+    for (const VoiceInfo& voice : voices) byLocale.emplace_back(localeIdentifier(voice), voice.identifier);
+    std::sort(byLocale.begin(), byLocale.end());
+    for (auto& entry : byLocale) listed.push_back(std::move(entry.second));
   }
 };
 
@@ -332,10 +353,7 @@ EspeakSpeechSynthesizer::~EspeakSpeechSynthesizer() {
 }
 
 std::vector<VoiceName> EspeakSpeechSynthesizer::availableVoices() const {
-  std::vector<VoiceName> names;
-  names.reserve(impl_->library.voices.size());
-  for (const VoiceInfo& voice : impl_->library.voices) names.push_back(voice.identifier);
-  return names;
+  return impl_->library.listed;
 }
 
 VoiceName EspeakSpeechSynthesizer::defaultVoice() const {
@@ -346,9 +364,10 @@ VoiceAttributes EspeakSpeechSynthesizer::attributesForVoice(const VoiceName& voi
   VoiceAttributes attributes;
   const VoiceInfo* info = impl_->library.find(voice);
   if (info == nullptr || info->languages.empty()) return attributes;
-  const std::string& language = info->languages.front().second;
-  attributes[kVoiceLocaleIdentifier] = speech::localeIdentifierForLanguage(language);
-  if (auto demo = speech::demoTextForLanguage(language)) attributes[kVoiceDemoText] = std::move(*demo);
+  attributes[kVoiceLocaleIdentifier] = localeIdentifier(*info);
+  // Our sample sentence where we have one, else the voice's own name ("Kannada").
+  auto demo = speech::demoTextForLanguage(info->languages.front().second);
+  attributes[kVoiceDemoText] = demo ? std::move(*demo) : info->name;
   return attributes;
 }
 

@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <thread>
 
 #include "studio/SmallDisk.h"
@@ -378,32 +377,53 @@ TEST_F(EspeakSpeechSynthesizerTest, MarkupIsReadAsText) {
   EXPECT_GT(aiff->info.frames, 2205);
 }
 
-TEST_F(EspeakSpeechSynthesizerTest, VoicesAreInstalledSortedAndStable) {
+TEST_F(EspeakSpeechSynthesizerTest, VoicesAreListedByLocaleThenIdentifierAndStable) {
   const std::vector<VoiceName> voices = synth_.availableVoices();
   ASSERT_FALSE(voices.empty());
-  EXPECT_TRUE(std::is_sorted(voices.begin(), voices.end()));
-  EXPECT_EQ(std::set<VoiceName>(voices.begin(), voices.end()).size(), voices.size());
+  const auto key = [&](const VoiceName& voice) {
+    return std::pair(synth_.attributesForVoice(voice).at(kVoiceLocaleIdentifier), voice);
+  };
+  for (size_t k = 1; k < voices.size(); ++k) {
+    EXPECT_LT(key(voices[k - 1]), key(voices[k])) << voices[k - 1] << " before " << voices[k];
+  }
   EXPECT_EQ(synth_.availableVoices(), voices);
   EXPECT_EQ(EspeakSpeechSynthesizer(queue_.poster()).availableVoices(), voices);
   EXPECT_NE(std::find(voices.begin(), voices.end(), synth_.defaultVoice()), voices.end());
   for (const VoiceName& voice : voices) {
     const VoiceAttributes attributes = synth_.attributesForVoice(voice);
     EXPECT_FALSE(attributes.at(kVoiceLocaleIdentifier).empty()) << voice;
+    EXPECT_FALSE(attributes.at(kVoiceDemoText).empty()) << voice;
     EXPECT_TRUE(synth_.setVoice(voice)) << voice;
   }
+  // A few neighbours in espeak-ng's family folders that the locale order puts apart.
+  const auto at = [&](const VoiceName& voice) { return std::find(voices.begin(), voices.end(), voice); };
+  EXPECT_LT(at("gmw/af"), at("gmw/de"));
+  EXPECT_LT(at("gmw/de"), at("gmw/en"));
+  EXPECT_LT(at("gmw/en"), at("gmw/en-US"));
+  EXPECT_LT(at("dra/kn"), at("qu"));
+  EXPECT_LT(at("qu"), at("aav/vi"));
 }
 
 TEST_F(EspeakSpeechSynthesizerTest, AttributesForVoice) {
-  const VoiceAttributes us = synth_.attributesForVoice("gmw/en-US");
-  EXPECT_EQ(us.at(kVoiceLocaleIdentifier), "en_US");
-  EXPECT_EQ(us.at(kVoiceDemoText), "Hello, this is my voice.");
-  const VoiceAttributes german = synth_.attributesForVoice("gmw/de");
-  EXPECT_EQ(german.at(kVoiceLocaleIdentifier), "de");
-  EXPECT_EQ(german.at(kVoiceDemoText), "Hallo, das ist meine Stimme.");
-  // A language without a sample sentence: no demo text at all.
-  const VoiceAttributes quechua = synth_.attributesForVoice("qu");
-  EXPECT_EQ(quechua.at(kVoiceLocaleIdentifier), "qu");
-  EXPECT_EQ(quechua.count(kVoiceDemoText), 0u);
+  struct Case {
+    VoiceName voice;
+    std::string locale;
+    std::string demo;
+  };
+  // Our sample sentence where we have one, else the voice's name as espeak-ng gives it.
+  const Case cases[] = {
+      {"gmw/en-US", "en_US", "Hello, this is my voice."},
+      {"gmw/de", "de", "Hallo, das ist meine Stimme."},
+      {"sit/cmn", "cmn", "你好，这是我的声音。"},
+      {"qu", "qu", "Quechua"},
+      {"dra/kn", "kn", "Kannada"},
+      {"iro/chr", "chr_US_qaaa-x-west", "Cherokee"},  // espeak-ng's name ends in a blank
+  };
+  for (const Case& c : cases) {
+    const VoiceAttributes attributes = synth_.attributesForVoice(c.voice);
+    EXPECT_EQ(attributes.at(kVoiceLocaleIdentifier), c.locale) << c.voice;
+    EXPECT_EQ(attributes.at(kVoiceDemoText), c.demo) << c.voice;
+  }
   EXPECT_TRUE(synth_.attributesForVoice("no such voice").empty());
 }
 
