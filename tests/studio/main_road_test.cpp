@@ -14,6 +14,8 @@
 #include "SavePanelDriver.h"
 #include "ToneSynthesizer.h"
 #include "WarningDriver.h"
+#include "platform/Bundle.h"
+#include "platform/Translations.h"
 #include "studio/audio/NullOutputDevice.h"
 
 namespace lorvanta {
@@ -393,6 +395,28 @@ TEST_F(MainRoadTest, AFailedSynthesisNeitherPlaysNorSavesAndWarns) {
   tone_->reportFinished = true;
   click(false);
   EXPECT_TRUE(watchPlayback().ended);
+}
+
+TEST_F(MainRoadTest, AWarningUnderAChineseLocaleIsChineseInTheDialogAndOnStandardError) {
+  installTranslations(Bundle(LORVANTA_RESOURCE_DIR), QLocale(QLocale::Chinese, QLocale::China));
+  const std::shared_ptr<void> english(nullptr, [](void*) {
+    installTranslations(Bundle(LORVANTA_RESOURCE_DIR), QLocale(QLocale::English, QLocale::UnitedStates));
+  });
+  loadWithTone();
+  type("tone");
+  tone_->reportFinished = false;
+  tone_->failureReason = "the text is too long to be spoken in one piece";
+  const auto warnings = roadtest::answerWarnings();
+  roadtest::ConsoleCapture errors(STDERR_FILENO);
+  click(false);
+  const Console console = watch([&](const std::string&) { return !warnings->isEmpty(); });
+  errors.restore();
+  ASSERT_TRUE(console.ended);
+  const QString expected = QString::fromUtf8("无法合成语音：文字太长，无法一次读完。");
+  ASSERT_EQ(warnings->size(), 1);
+  EXPECT_EQ(warnings->front().text, expected);
+  EXPECT_EQ(warnings->front().buttons, QStringList{QString::fromUtf8("确定")});
+  EXPECT_EQ(roadtest::countLines(errors.text(), expected.toStdString()), 1) << errors.text();
 }
 
 TEST_F(MainRoadTest, AnOutputDeviceThatDoesNotStartIsTold) {
