@@ -233,6 +233,8 @@ void ViewController::synthesizeTextToTempFile() {
   speechSynthesizer->startSpeakingStringToURL(text.toStdString(), aiff_tem_URL->toLocalFile().toStdString());
   // Only after the start: it has superseded a synthesis that may still write that file.
   removeTemporaryFile(previous);
+  synthesisClock_.start();
+  jd_nsprogressindicator.startAnimation();
   jd_nsprogressindicator.setHidden(false);
 }
 
@@ -263,6 +265,13 @@ void ViewController::speechSynthesizerDidFinishSpeaking(SpeechSynthesizer& sende
   } else {
     startPlayback();
   }
+}
+
+void ViewController::speechSynthesizerDidProgress(SpeechSynthesizer& /*sender*/, double fractionSpoken) {
+  // A short synthesis ends while the bar is still busy; a long one shows how far it is.
+  constexpr qint64 kBusyMilliseconds = 500;
+  if (!synthesisClock_.isValid() || synthesisClock_.elapsed() < kBusyMilliseconds) return;
+  jd_nsprogressindicator.setDoubleValue(fractionSpoken);
 }
 
 void ViewController::setUpAudioGraph() {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -151,20 +152,61 @@ struct Job {
   bool superseded() const { return session->generation.load(std::memory_order_acquire) != generation; }
 };
 
+// Runs `deliver` on the main thread unless the synthesizer is gone or a newer start has
+// superseded the job by then.
+void postForJob(const Job& job, std::function<void(SynthesizerSession&)> deliver) {
+  const std::shared_ptr<SynthesizerSession>& session = job.session;
+  std::lock_guard lock(session->postMutex);
+  if (!session->alive || !session->post) return;
+  session->post([session, generation = job.generation, deliver = std::move(deliver)] {
+    if (!session->alive) return;
+    if (session->generation.load(std::memory_order_acquire) != generation) return;
+    deliver(*session);
+  });
+}
+
+// Characters, not bytes: espeak-ng counts its text positions in characters.
+size_t characterCount(const std::string& utf8) {
+  return static_cast<size_t>(
+      std::count_if(utf8.begin(), utf8.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+// The smallest step of the spoken fraction that is reported.
+constexpr double kProgressStep = 0.01;
+
 // What the synth callback writes into; worker thread only.
 struct Output {
   const Job* job = nullptr;
   SNDFILE* file = nullptr;
   int64_t frames = 0;
   std::string failure;
+  size_t characters = 0;  // of the text as espeak-ng reads it
+  double reported = 0.0;  // the fraction last reported
+
+  // espeak-ng's events tell where in the text the samples of this call belong.
+  void noteEvents(const espeak_EVENT* events) {
+    if (events == nullptr || characters == 0) return;
+    for (; events->type != espeakEVENT_LIST_TERMINATED; ++events) {
+      if (events->type != espeakEVENT_WORD && events->type != espeakEVENT_SENTENCE) continue;
+      // Positions count from 1.
+      const double fraction =
+          std::min(1.0, static_cast<double>(std::max(events->text_position - 1, 0)) / static_cast<double>(characters));
+      if (fraction < reported + kProgressStep) continue;
+      reported = fraction;
+      postForJob(*job, [fraction](SynthesizerSession& session) {
+        if (session.delegate != nullptr) session.delegate->speechSynthesizerDidProgress(*session.owner, fraction);
+      });
+    }
+  }
 };
 
 thread_local Output* currentOutput = nullptr;
 
-int onSamples(short* samples, int count, espeak_EVENT*) {
+int onSamples(short* samples, int count, espeak_EVENT* events) {
   Output* out = currentOutput;
   if (out == nullptr) return 1;
   if (out->job->superseded()) return 1;
+  out->noteEvents(events);
   if (samples != nullptr && count > 0) {
     if (out->frames + count > out->job->maximumFrames) {
       out->failure = kTooLong;
@@ -282,6 +324,7 @@ class Worker {
     } else {
       // Plain text: no markup flags, so "<speak>" is read like any other word.
       const std::string text = speakableText(job.text);
+      out.characters = characterCount(text);
       currentOutput = &out;
       const espeak_ERROR result = espeak_Synth(text.c_str(), text.size() + 1, 0, POS_CHARACTER, 0,
                                                espeakCHARS_UTF8, nullptr, nullptr);
@@ -301,16 +344,10 @@ class Worker {
   }
 
   static void report(const Job& job, const std::string& failure) {
-    const std::shared_ptr<SynthesizerSession>& session = job.session;
-    std::lock_guard lock(session->postMutex);
-    if (!session->alive || !session->post) return;
-    session->post([session, generation = job.generation, failure] {
-      if (!session->alive) return;
-      // A start made after this job finished supersedes its report too.
-      if (session->generation.load(std::memory_order_acquire) != generation) return;
-      session->lastFailure = failure;
-      if (session->delegate != nullptr)
-        session->delegate->speechSynthesizerDidFinishSpeaking(*session->owner, failure.empty());
+    postForJob(job, [failure](SynthesizerSession& session) {
+      session.lastFailure = failure;
+      if (session.delegate != nullptr)
+        session.delegate->speechSynthesizerDidFinishSpeaking(*session.owner, failure.empty());
     });
   }
 

@@ -97,8 +97,19 @@ class RecordingDelegate : public SpeechSynthesizerDelegate {
     reports.push_back(report);
   }
 
+  void speechSynthesizerDidProgress(SpeechSynthesizer&, double fractionSpoken) override {
+    progress.push_back({fractionSpoken, reports.size(), std::this_thread::get_id()});
+  }
+
+  struct Progress {
+    double fraction;
+    size_t reportsBefore;  // finished calls made before this one
+    std::thread::id thread;
+  };
+
   std::string watchedPath;
   std::vector<Report> reports;
+  std::vector<Progress> progress;
 };
 
 struct AiffContents {
@@ -191,6 +202,26 @@ TEST_F(EspeakSpeechSynthesizerTest, WritesMonoSixteenBitAiffAndReportsOnMainThre
   EXPECT_EQ(report.framesAtReport, aiff->info.frames);
   EXPECT_TRUE(
       std::any_of(aiff->samples.begin(), aiff->samples.end(), [](short s) { return std::abs(s) > 1000; }));
+}
+
+TEST_F(EspeakSpeechSynthesizerTest, ReportsTheSpokenFractionOfTheTextBeforeItFinishes) {
+  // Two bytes a character: a fraction counted in bytes would stop near the middle.
+  std::string text;
+  for (int i = 0; i < 40; ++i) text += "Здравствуйте, это мой голос, и он читает длинный текст. ";
+  ASSERT_TRUE(synth_.setVoice("zle/ru"));
+  ASSERT_TRUE(speak(text, "progress.aiff"));
+  const auto& progress = delegate_.progress;
+  ASSERT_GE(progress.size(), 20u);
+  for (size_t i = 0; i < progress.size(); ++i) {
+    EXPECT_EQ(progress[i].reportsBefore, 0u) << "reported after the finished call";
+    EXPECT_EQ(progress[i].thread, std::this_thread::get_id());
+    EXPECT_GT(progress[i].fraction, 0.0);
+    EXPECT_LE(progress[i].fraction, 1.0);
+    if (i > 0) {
+      EXPECT_GT(progress[i].fraction, progress[i - 1].fraction);
+    }
+  }
+  EXPECT_GE(progress.back().fraction, 0.9);
 }
 
 TEST_F(EspeakSpeechSynthesizerTest, RateInWordsPerMinuteChangesLength) {

@@ -397,6 +397,34 @@ TEST_F(MainRoadTest, AFailedSynthesisNeitherPlaysNorSavesAndWarns) {
   EXPECT_TRUE(watchPlayback().ended);
 }
 
+TEST_F(MainRoadTest, TheIndicatorIsBusyAtFirstThenShowsTheSpokenFractionUntilTheSynthesisEnds) {
+  auto state = std::make_shared<voicetest::FixtureVoiceState>();
+  state->voices = {{"v", {}}};
+  state->defaultVoice = "v";
+  load(voicetest::fixtureServices(state));
+  type("a long text");
+  const ProgressIndicator& indicator = controller_->jd_nsprogressindicator;
+  SpeechSynthesizer& synthesizer = *controller_->speechSynthesizer;
+  QProgressBar& bar = *window_.progress;
+  for (int request = 0; request < 2; ++request) {
+    SCOPED_TRACE(request);
+    click(false);
+    EXPECT_FALSE(indicator.isHidden());
+    EXPECT_TRUE(indicator.isAnimating());
+    // The first moment, which is all that a short text takes: still busy.
+    state->delegate->speechSynthesizerDidProgress(synthesizer, 0.3);
+    EXPECT_TRUE(indicator.isAnimating());
+    spinFor(0.6);
+    state->delegate->speechSynthesizerDidProgress(synthesizer, 0.4);
+    EXPECT_FALSE(indicator.isAnimating());
+    EXPECT_EQ(bar.value() * 10, bar.maximum() * 4);
+    state->delegate->speechSynthesizerDidProgress(synthesizer, 0.75);
+    EXPECT_EQ(bar.value() * 4, bar.maximum() * 3);
+    state->delegate->speechSynthesizerDidFinishSpeaking(synthesizer, true);
+    EXPECT_TRUE(indicator.isHidden());
+  }
+}
+
 TEST_F(MainRoadTest, AWarningUnderAChineseLocaleIsChineseInTheDialogAndOnStandardError) {
   installTranslations(Bundle(LORVANTA_RESOURCE_DIR), QLocale(QLocale::Chinese, QLocale::China));
   const std::shared_ptr<void> english(nullptr, [](void*) {
