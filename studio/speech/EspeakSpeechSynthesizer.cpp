@@ -15,6 +15,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <stop_token>
 #include <thread>
 
 #include "studio/SndfileFailure.h"
@@ -174,9 +175,11 @@ size_t characterCount(const std::string& utf8) {
 // The smallest step of the spoken fraction that is reported.
 constexpr double kProgressStep = 0.01;
 
-// What the synth callback writes into; worker thread only.
+// What the synth callback writes into; espeak-ng hands it back as each event's user data.
+// Worker thread only.
 struct Output {
   const Job* job = nullptr;
+  std::stop_token stop;  // the worker's: set when the last synthesizer is gone
   SNDFILE* file = nullptr;
   int64_t frames = 0;
   std::string failure;
@@ -200,12 +203,11 @@ struct Output {
   }
 };
 
-thread_local Output* currentOutput = nullptr;
-
 int onSamples(short* samples, int count, espeak_EVENT* events) {
-  Output* out = currentOutput;
+  // The list always holds at least its terminating event, which carries the user data too.
+  Output* out = events != nullptr ? static_cast<Output*>(events->user_data) : nullptr;
   if (out == nullptr) return 1;
-  if (out->job->superseded()) return 1;
+  if (out->job->superseded() || out->stop.stop_requested()) return 1;
   out->noteEvents(events);
   if (samples != nullptr && count > 0) {
     if (out->frames + count > out->job->maximumFrames) {
@@ -222,25 +224,33 @@ int onSamples(short* samples, int count, espeak_EVENT* events) {
   return 0;
 }
 
-// The one thread that runs syntheses, one at a time. It lives while any synthesizer does.
+// espeak-ng is one global instance: one thread at a time may call it. A worker that is
+// still ending its last synthesis can overlap with the next worker.
+std::mutex& espeakMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+// The one thread that runs syntheses, one at a time. Every synthesizer holds it; when the
+// last one lets go, the thread is stopped and joined.
 class Worker {
  public:
-  static Worker* acquire() {
-    std::lock_guard lock(registryMutex());
-    Worker*& worker = registry();
-    if (worker == nullptr) worker = new Worker;
-    ++worker->users_;
+  static std::shared_ptr<Worker> shared() {
+    static std::mutex mutex;
+    static std::weak_ptr<Worker> current;
+    std::lock_guard lock(mutex);
+    std::shared_ptr<Worker> worker = current.lock();
+    if (!worker) {
+      worker = std::make_shared<Worker>();
+      current = worker;
+    }
     return worker;
   }
 
-  static void release() {
-    std::lock_guard lock(registryMutex());
-    Worker*& worker = registry();
-    if (--worker->users_ == 0) {
-      delete worker;
-      worker = nullptr;
-    }
-  }
+  Worker() : thread_([this](std::stop_token stop) { run(stop); }) {}
+
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
 
   void enqueue(Job job) {
     {
@@ -253,49 +263,25 @@ class Worker {
   }
 
  private:
-  Worker() {
-    thread_ = std::thread([this] { run(); });
-  }
-
-  ~Worker() {
-    {
-      std::lock_guard lock(mutex_);
-      stopping_ = true;
-      queue_.clear();
-    }
-    wake_.notify_one();
-    thread_.join();
-  }
-
-  static std::mutex& registryMutex() {
-    static std::mutex mutex;
-    return mutex;
-  }
-  static Worker*& registry() {
-    static Worker* worker = nullptr;
-    return worker;
-  }
-
-  void run() {
+  void run(std::stop_token stop) {
     for (;;) {
       Job job;
       {
         std::unique_lock lock(mutex_);
-        wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
-        if (stopping_) return;
+        if (!wake_.wait(lock, stop, [&] { return !queue_.empty(); })) return;  // stopped
         job = std::move(queue_.front());
         queue_.pop_front();
       }
       if (job.superseded()) continue;
-      const std::string failure = synthesize(job);
-      if (job.superseded()) continue;
+      const std::string failure = synthesize(job, stop);
+      if (job.superseded() || stop.stop_requested()) continue;
       report(job, failure);
     }
   }
 
   // Writes the whole text into a closed AIFF file; the reason when that failed. A failed or
   // superseded synthesis removes what it wrote.
-  static std::string synthesize(const Job& job) {
+  static std::string synthesize(const Job& job, const std::stop_token& stop) {
     const EspeakLibrary& library = EspeakLibrary::instance();
     if (library.sampleRate <= 0) return "the speech engine could not be started";
 
@@ -307,6 +293,7 @@ class Worker {
     if (descriptor < 0) return std::strerror(errno);
     Output out;
     out.job = &job;
+    out.stop = stop;
     errno = 0;
     out.file = sf_open_fd(descriptor, SFM_WRITE, &info, SF_TRUE);
     if (out.file == nullptr) {
@@ -317,6 +304,7 @@ class Worker {
     }
 
     std::string failure;
+    std::unique_lock espeak(espeakMutex());
     if (!job.voice.empty() && espeak_SetVoiceByName(job.voice.c_str()) != EE_OK) {
       failure = "the voice " + job.voice + " could not be loaded";
     } else if (espeak_SetParameter(espeakRATE, job.rate, 0) != EE_OK) {
@@ -325,21 +313,20 @@ class Worker {
       // Plain text: no markup flags, so "<speak>" is read like any other word.
       const std::string text = speakableText(job.text);
       out.characters = characterCount(text);
-      currentOutput = &out;
       const espeak_ERROR result = espeak_Synth(text.c_str(), text.size() + 1, 0, POS_CHARACTER, 0,
-                                               espeakCHARS_UTF8, nullptr, nullptr);
-      currentOutput = nullptr;
+                                               espeakCHARS_UTF8, nullptr, &out);
       if (!out.failure.empty()) {
         failure = out.failure;
       } else if (result != EE_OK) {
         failure = "the speech engine failed";
       }
     }
+    espeak.unlock();
     errno = 0;
     const int closed = sf_close(out.file);
     if (closed != 0 && failure.empty()) failure = sndfileCloseFailure(errno, closed);
-    // Superseded: stopped halfway, and nobody will read it.
-    if (!failure.empty() || job.superseded()) ::unlink(job.path.c_str());
+    // Superseded or stopped: cut off halfway, and nobody will read it.
+    if (!failure.empty() || job.superseded() || stop.stop_requested()) ::unlink(job.path.c_str());
     return failure;
   }
 
@@ -351,12 +338,11 @@ class Worker {
     });
   }
 
-  std::thread thread_;
   std::mutex mutex_;
-  std::condition_variable wake_;
+  std::condition_variable_any wake_;
   std::deque<Job> queue_;
-  bool stopping_ = false;
-  int users_ = 0;  // guarded by registryMutex()
+  // Last: stopped and joined before the queue it reads is gone.
+  std::jthread thread_;
 };
 
 }  // namespace
@@ -364,7 +350,7 @@ class Worker {
 struct EspeakSpeechSynthesizer::Impl {
   const EspeakLibrary& library = EspeakLibrary::instance();
   std::shared_ptr<SynthesizerSession> session;
-  Worker* worker = nullptr;
+  std::shared_ptr<Worker> worker;
   VoiceName voice;
   int rate = espeakRATE_NORMAL;
   int64_t maximumFrames = 0;
@@ -376,7 +362,7 @@ EspeakSpeechSynthesizer::EspeakSpeechSynthesizer(MainQueuePoster postToMain, int
   impl_->session = std::make_shared<SynthesizerSession>(std::move(postToMain));
   impl_->session->owner = this;
   impl_->voice = defaultVoice();
-  impl_->worker = Worker::acquire();
+  impl_->worker = Worker::shared();
 }
 
 EspeakSpeechSynthesizer::~EspeakSpeechSynthesizer() {
@@ -386,7 +372,6 @@ EspeakSpeechSynthesizer::~EspeakSpeechSynthesizer() {
     std::lock_guard lock(session.postMutex);
     session.alive.store(false);
   }
-  Worker::release();
 }
 
 std::vector<VoiceName> EspeakSpeechSynthesizer::availableVoices() const {

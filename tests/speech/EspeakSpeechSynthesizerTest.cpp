@@ -385,6 +385,34 @@ TEST_F(EspeakSpeechSynthesizerTest, DestroyedWhileSynthesisingNeverReports) {
   EXPECT_TRUE(delegate.reports.empty());
 }
 
+TEST(EspeakSpeechSynthesizerLifetime, TheLastSynthesizerGoneStopsTheWorkerAndLeavesNoFile) {
+  const fs::path dir = fs::temp_directory_path() / ("lorvanta-speech-last-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  TestMainQueue queue;
+  RecordingDelegate delegate;
+  for (int round = 0; round < 2; ++round) {
+    const fs::path path = dir / ("cut" + std::to_string(round) + ".aiff");
+    {
+      EspeakSpeechSynthesizer only(queue.poster());
+      only.setDelegate(&delegate);
+      only.startSpeakingStringToURL(longText(), path);
+      ASSERT_TRUE(waitUntilExists(path));
+    }
+    // The worker has been joined: what it wrote is gone, and nothing was posted.
+    EXPECT_FALSE(fs::exists(path));
+    queue.drain();
+    EXPECT_TRUE(delegate.reports.empty());
+    EXPECT_TRUE(delegate.progress.empty());
+  }
+  // A new synthesizer gets a new worker.
+  EspeakSpeechSynthesizer next(queue.poster());
+  next.setDelegate(&delegate);
+  next.startSpeakingStringToURL(kSentence, dir / "next.aiff");
+  EXPECT_TRUE(queue.runUntil([&] { return !delegate.reports.empty(); }));
+  EXPECT_TRUE(delegate.reports.at(0).finished);
+  fs::remove_all(dir);
+}
+
 TEST_F(EspeakSpeechSynthesizerTest, SynthesizersShareTheWorker) {
   RecordingDelegate delegate;
   EspeakSpeechSynthesizer second(queue_.poster());
