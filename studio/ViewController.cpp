@@ -408,8 +408,8 @@ void ViewController::renderToFile() {
     }
     busy.reset();
     if (!failure.empty()) {
-      warn(failureSentence(
-          tr("The speech could not be saved to '%1'").arg(QFileInfo(path).fileName()), failure));
+      warn(failureSentence(tr("The speech could not be saved to '%1'").arg(QFileInfo(path).fileName()),
+                           failure));
     }
   };
   const std::string renderFailure = "the speech could not be rendered";

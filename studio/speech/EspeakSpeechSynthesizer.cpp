@@ -168,8 +168,8 @@ void postForJob(const Job& job, std::function<void(SynthesizerSession&)> deliver
 
 // Characters, not bytes: espeak-ng counts its text positions in characters.
 size_t characterCount(const std::string& utf8) {
-  return static_cast<size_t>(
-      std::count_if(utf8.begin(), utf8.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+  return static_cast<size_t>(std::count_if(
+      utf8.begin(), utf8.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
 // The smallest step of the spoken fraction that is reported.
@@ -192,12 +192,13 @@ struct Output {
     for (; events->type != espeakEVENT_LIST_TERMINATED; ++events) {
       if (events->type != espeakEVENT_WORD && events->type != espeakEVENT_SENTENCE) continue;
       // Positions count from 1.
-      const double fraction =
-          std::min(1.0, static_cast<double>(std::max(events->text_position - 1, 0)) / static_cast<double>(characters));
+      const double fraction = std::min(
+          1.0, static_cast<double>(std::max(events->text_position - 1, 0)) / static_cast<double>(characters));
       if (fraction < reported + kProgressStep) continue;
       reported = fraction;
       postForJob(*job, [fraction](SynthesizerSession& session) {
-        if (session.delegate != nullptr) session.delegate->speechSynthesizerDidProgress(*session.owner, fraction);
+        if (session.delegate != nullptr)
+          session.delegate->speechSynthesizerDidProgress(*session.owner, fraction);
       });
     }
   }
@@ -313,8 +314,8 @@ class Worker {
       // Plain text: no markup flags, so "<speak>" is read like any other word.
       const std::string text = speakableText(job.text);
       out.characters = characterCount(text);
-      const espeak_ERROR result = espeak_Synth(text.c_str(), text.size() + 1, 0, POS_CHARACTER, 0,
-                                               espeakCHARS_UTF8, nullptr, &out);
+      const espeak_ERROR result =
+          espeak_Synth(text.c_str(), text.size() + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr, &out);
       if (!out.failure.empty()) {
         failure = out.failure;
       } else if (result != EE_OK) {
@@ -374,9 +375,7 @@ EspeakSpeechSynthesizer::~EspeakSpeechSynthesizer() {
   }
 }
 
-std::vector<VoiceName> EspeakSpeechSynthesizer::availableVoices() const {
-  return impl_->library.listed;
-}
+std::vector<VoiceName> EspeakSpeechSynthesizer::availableVoices() const { return impl_->library.listed; }
 
 VoiceName EspeakSpeechSynthesizer::defaultVoice() const {
   return speech::chooseVoiceForLocale(impl_->library.voices, speech::userLocaleFromEnvironment());

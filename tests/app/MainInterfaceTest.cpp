@@ -153,12 +153,14 @@ std::map<QString, QString> visibleTexts(QWidget& window) {
   std::map<QString, QString> texts;
   texts["window"] = window.windowTitle();
   for (QLabel* label : window.findChildren<QLabel*>()) texts[label->objectName()] = label->text();
-  for (QPushButton* button : window.findChildren<QPushButton*>()) texts[button->objectName()] = button->text();
+  for (QPushButton* button : window.findChildren<QPushButton*>())
+    texts[button->objectName()] = button->text();
   for (QPlainTextEdit* edit : window.findChildren<QPlainTextEdit*>()) {
     texts[edit->objectName()] = edit->placeholderText();
   }
   for (QComboBox* box : window.findChildren<QComboBox*>()) {
-    for (int i = 0; i < box->count(); ++i) texts[box->objectName() + '#' + QString::number(i)] = box->itemText(i);
+    for (int i = 0; i < box->count(); ++i)
+      texts[box->objectName() + '#' + QString::number(i)] = box->itemText(i);
   }
   for (QMenu* menu : window.findChildren<QMenu*>()) {
     texts[menu->objectName()] = menu->title();
@@ -221,7 +223,8 @@ TEST_F(MainInterfaceTest, EveryVisibleTextFollowsTheUserLanguageWithEnglishForOt
     }
   }
   for (const char* english : {"OK", "Cancel", "&Yes", "&No", "Save"}) {
-    EXPECT_FALSE(chineseButtons.contains(english)) << english << " in " << chineseButtons.join(' ').toStdString();
+    EXPECT_FALSE(chineseButtons.contains(english))
+        << english << " in " << chineseButtons.join(' ').toStdString();
   }
   EXPECT_TRUE(chineseButtons.contains(QString::fromUtf8("取消"))) << chineseButtons.join(' ').toStdString();
 }
