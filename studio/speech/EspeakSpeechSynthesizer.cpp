@@ -269,7 +269,8 @@ class Worker {
       Job job;
       {
         std::unique_lock lock(mutex_);
-        if (!wake_.wait(lock, stop, [&] { return !queue_.empty(); })) return;  // stopped
+        wake_.wait(lock, stop, [&] { return !queue_.empty(); });
+        if (stop.stop_requested()) return;
         job = std::move(queue_.front());
         queue_.pop_front();
       }
