@@ -10,6 +10,7 @@
 #include "platform/Bundle.h"
 #include "platform/InterfaceLoader.h"
 #include "platform/MainQueue.h"
+#include "platform/Translations.h"
 
 namespace lorvanta {
 
@@ -29,6 +30,7 @@ int applicationMain(int argc, char** argv) {
   QApplication::setApplicationName("Lorvanta");
   QApplication::setOrganizationName("Lorvanta");
   QApplication::setApplicationDisplayName("Lorvanta");
+  installTranslations(Bundle::main());
   return runMainInterface(Bundle::main());
 }
 

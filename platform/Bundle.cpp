@@ -61,8 +61,12 @@ const QTranslator* tableFor(const QString& directory, const QString& table) {
   auto it = state.loaded.find(key);
   if (it == state.loaded.end()) {
     auto translator = std::make_unique<QTranslator>();
-    // Tries "<table>_<language>.qm" for each of the user's UI languages, most specific first.
-    if (!translator->load(QLocale::system(), table, "_", directory, ".qm")) translator.reset();
+    // Tries "<table>_<language>.qm" for each of the user's UI languages, most specific first;
+    // English for every other language.
+    if (!translator->load(QLocale::system(), table, "_", directory, ".qm") &&
+        !translator->load(table + QStringLiteral("_en"), directory, QString(), ".qm")) {
+      translator.reset();
+    }
     it = state.loaded.emplace(std::move(key), std::move(translator)).first;
   }
   return it->second.get();

@@ -117,6 +117,13 @@ void ProgressIndicator::stopAnimation() {
 
 bool ProgressIndicator::isAnimating() const { return bar_ && bar_->minimum() == 0 && bar_->maximum() == 0; }
 
+void ProgressIndicator::setDoubleValue(double fraction) {
+  constexpr int kSteps = 1000;
+  if (!bar_ || std::isnan(fraction)) return;
+  bar_->setRange(0, kSteps);
+  bar_->setValue(static_cast<int>(std::lround(std::clamp(fraction, 0.0, 1.0) * kSteps)));
+}
+
 void ProgressIndicator::setHidden(bool hidden) {
   if (bar_) bar_->setHidden(hidden);
 }

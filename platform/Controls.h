@@ -82,6 +82,8 @@ class ProgressIndicator {
   void startAnimation();
   void stopAnimation();
   bool isAnimating() const;
+  // A determinate bar filled to `fraction` (0 to 1); startAnimation goes back to the busy bar.
+  void setDoubleValue(double fraction);
   void setHidden(bool hidden);
   bool isHidden() const;
 

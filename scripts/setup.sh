@@ -15,6 +15,7 @@ RUN_PACKAGES=(
   libsndfile1-dev libsoundtouch-dev
   libpulse-dev
   libcurl4-openssl-dev
+  qt6-translations-l10n
   fonts-noto-cjk fonts-dejavu-core
 )
 

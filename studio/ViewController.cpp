@@ -51,11 +51,26 @@ std::unique_ptr<SpeechSynthesizer> makeSynthesizer(const StudioServices& service
   return std::make_unique<EspeakSpeechSynthesizer>(mainQueueAsync);
 }
 
+// The window's texts in the user's language (string table context "ViewController").
+QString tr(const char* text) { return QCoreApplication::translate("ViewController", text); }
+
+// A reason from the layers below, translated where the table knows it: whole, or the part
+// before a detail in parentheses ("no sound server is running (Connection refused)").
+QString reasonText(const QString& reason) {
+  const QByteArray utf8 = reason.toUtf8();
+  const QString whole = tr(utf8.constData());
+  if (whole != reason) return whole;
+  const qsizetype detail = reason.indexOf(QStringLiteral(" ("));
+  if (detail <= 0 || !reason.endsWith(QLatin1Char(')'))) return reason;
+  const QByteArray head = reason.left(detail).toUtf8();
+  return tr(head.constData()) + reason.mid(detail);
+}
+
 // "What failed: why." for a warning; the reason may be missing.
 QString failureSentence(const QString& what, const std::string& reason) {
   QString why = QString::fromStdString(reason).trimmed();
   while (why.endsWith(QLatin1Char('.'))) why.chop(1);
-  return why.isEmpty() ? what + QLatin1Char('.') : what + QStringLiteral(": ") + why + QLatin1Char('.');
+  return why.isEmpty() ? tr("%1.").arg(what) : tr("%1: %2.").arg(what, reasonText(why));
 }
 
 // A request's temporary file; one that is already gone is no fault.
@@ -218,6 +233,8 @@ void ViewController::synthesizeTextToTempFile() {
   speechSynthesizer->startSpeakingStringToURL(text.toStdString(), aiff_tem_URL->toLocalFile().toStdString());
   // Only after the start: it has superseded a synthesis that may still write that file.
   removeTemporaryFile(previous);
+  synthesisClock_.start();
+  jd_nsprogressindicator.startAnimation();
   jd_nsprogressindicator.setHidden(false);
 }
 
@@ -236,7 +253,7 @@ void ViewController::speechSynthesizerDidFinishSpeaking(SpeechSynthesizer& sende
   if (!finishedSpeaking) {
     // What a failed synthesis left is not the speech of the text: nothing to play or save.
     removeTemporaryFile(aiff_tem_URL);
-    warn(failureSentence(QStringLiteral("The speech could not be synthesised"), sender.lastFailureReason()));
+    warn(failureSentence(tr("The speech could not be synthesised"), sender.lastFailureReason()));
     return;
   }
   const bool isSave = tts_is_save;
@@ -248,6 +265,13 @@ void ViewController::speechSynthesizerDidFinishSpeaking(SpeechSynthesizer& sende
   } else {
     startPlayback();
   }
+}
+
+void ViewController::speechSynthesizerDidProgress(SpeechSynthesizer& /*sender*/, double fractionSpoken) {
+  // A short synthesis ends while the bar is still busy; a long one shows how far it is.
+  constexpr qint64 kBusyMilliseconds = 500;
+  if (!synthesisClock_.isValid() || synthesisClock_.elapsed() < kBusyMilliseconds) return;
+  jd_nsprogressindicator.setDoubleValue(fractionSpoken);
 }
 
 void ViewController::setUpAudioGraph() {
@@ -274,7 +298,7 @@ void ViewController::startPlayback() {
   // Without a running engine nothing would play; the file is not left scheduled either.
   AudioError error;
   if (!audioEngine->startAndReturnError(&error)) {
-    warn(failureSentence(QStringLiteral("The speech could not be played"), error.message));
+    warn(failureSentence(tr("The speech could not be played"), error.message));
     return;
   }
   playerNode->play();
@@ -304,7 +328,7 @@ void ViewController::outputDeviceFailed(uint64_t generation, const std::string& 
   playbackGeneration_->fetch_add(1, std::memory_order_acq_rel);
   audioEngine->stop();
   playerNode->stop();
-  warn(failureSentence(QStringLiteral("The speech could not be played"), message));
+  warn(failureSentence(tr("The speech could not be played"), message));
 }
 
 void ViewController::warn(const QString& message) {
@@ -314,7 +338,7 @@ void ViewController::warn(const QString& message) {
   Alert alert;
   alert.setAlertStyle(Alert::Style::Warning);
   alert.setMessageText(message);
-  alert.addButtonWithTitle(QStringLiteral("OK"));
+  alert.addButtonWithTitle(tr("OK"));
   alert.beginSheetModalForWindow(view->window(), [](int64_t) {});
 }
 
@@ -384,8 +408,8 @@ void ViewController::renderToFile() {
     }
     busy.reset();
     if (!failure.empty()) {
-      warn(failureSentence(
-          QStringLiteral("The speech could not be saved to '%1'").arg(QFileInfo(path).fileName()), failure));
+      warn(failureSentence(tr("The speech could not be saved to '%1'").arg(QFileInfo(path).fileName()),
+                           failure));
     }
   };
   const std::string renderFailure = "the speech could not be rendered";

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QUrl>
 #include <QVariant>
@@ -65,6 +66,7 @@ class ViewController final : public InterfaceTarget, public SpeechSynthesizerDel
   std::optional<QUrl> askSaveURL();
   void voicePopupSelected(QObject* sender);
   void speechSynthesizerDidFinishSpeaking(SpeechSynthesizer& sender, bool finishedSpeaking) override;
+  void speechSynthesizerDidProgress(SpeechSynthesizer& sender, double fractionSpoken) override;
 
   // Rating prompt.
   void countClickForReview();
@@ -99,6 +101,8 @@ class ViewController final : public InterfaceTarget, public SpeechSynthesizerDel
   void warn(const QString& message);
 
   QVariant representedObject_;
+  // Since the newest synthesis started; the indicator stays a busy bar for its first moment.
+  QElapsedTimer synthesisClock_;
   // Work that may run later (played-back completions, rating-prompt steps) holds this
   // weakly, so none of it runs on a destroyed controller.
   std::shared_ptr<const bool> lifetime_ = std::make_shared<const bool>(true);

@@ -13,7 +13,9 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <mutex>
+#include <stop_token>
 #include <thread>
 
 #include "studio/SndfileFailure.h"
@@ -29,11 +31,25 @@ using studio::sndfileFailure;
 
 int onSamples(short* samples, int count, espeak_EVENT* events);
 
+std::string trimmed(std::string_view text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return std::string(text.substr(first, text.find_last_not_of(" \t") - first + 1));
+}
+
+// The locale of the voice's first language: "gmw/en-US" -> "en_US".
+std::string localeIdentifier(const VoiceInfo& voice) {
+  return voice.languages.empty() ? std::string{}
+                                 : speech::localeIdentifierForLanguage(voice.languages.front().second);
+}
+
 // espeak-ng is one global instance. It is initialised once per process; after that only the
 // worker thread calls into it, so the voice list is read here and kept.
 struct EspeakLibrary {
   int sampleRate = 0;             // 0 when espeak-ng could not start
   std::vector<VoiceInfo> voices;  // sorted by identifier
+  // The identifiers as the user sees them listed: by locale identifier, then identifier.
+  std::vector<VoiceName> listed;
 
   static const EspeakLibrary& instance() {
     static const EspeakLibrary library;
@@ -59,7 +75,8 @@ struct EspeakLibrary {
       if (voice.identifier == nullptr || *voice.identifier == '\0') continue;
       VoiceInfo info;
       info.identifier = voice.identifier;
-      info.name = voice.name != nullptr ? voice.name : voice.identifier;
+      info.name = trimmed(voice.name != nullptr ? voice.name : "");
+      if (info.name.empty()) info.name = info.identifier;
       // A sequence of (priority byte, NUL-terminated language), ended by a zero byte.
       for (const char* p = voice.languages; p != nullptr && *p != '\0';) {
         const int priority = static_cast<unsigned char>(*p++);
@@ -74,6 +91,12 @@ struct EspeakLibrary {
         std::unique(voices.begin(), voices.end(),
                     [](const VoiceInfo& a, const VoiceInfo& b) { return a.identifier == b.identifier; }),
         voices.end());
+
+    std::vector<std::pair<std::string, VoiceName>> byLocale;
+    byLocale.reserve(voices.size());
+    for (const VoiceInfo& voice : voices) byLocale.emplace_back(localeIdentifier(voice), voice.identifier);
+    std::sort(byLocale.begin(), byLocale.end());
+    for (auto& entry : byLocale) listed.push_back(std::move(entry.second));
   }
 };
 
@@ -130,20 +153,63 @@ struct Job {
   bool superseded() const { return session->generation.load(std::memory_order_acquire) != generation; }
 };
 
-// What the synth callback writes into; worker thread only.
+// Runs `deliver` on the main thread unless the synthesizer is gone or a newer start has
+// superseded the job by then.
+void postForJob(const Job& job, std::function<void(SynthesizerSession&)> deliver) {
+  const std::shared_ptr<SynthesizerSession>& session = job.session;
+  std::lock_guard lock(session->postMutex);
+  if (!session->alive || !session->post) return;
+  session->post([session, generation = job.generation, deliver = std::move(deliver)] {
+    if (!session->alive) return;
+    if (session->generation.load(std::memory_order_acquire) != generation) return;
+    deliver(*session);
+  });
+}
+
+// Characters, not bytes: espeak-ng counts its text positions in characters.
+size_t characterCount(const std::string& utf8) {
+  return static_cast<size_t>(std::count_if(
+      utf8.begin(), utf8.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+// The smallest step of the spoken fraction that is reported.
+constexpr double kProgressStep = 0.01;
+
+// What the synth callback writes into; espeak-ng hands it back as each event's user data.
+// Worker thread only.
 struct Output {
   const Job* job = nullptr;
+  std::stop_token stop;  // the worker's: set when the last synthesizer is gone
   SNDFILE* file = nullptr;
   int64_t frames = 0;
   std::string failure;
+  size_t characters = 0;  // of the text as espeak-ng reads it
+  double reported = 0.0;  // the fraction last reported
+
+  // espeak-ng's events tell where in the text the samples of this call belong.
+  void noteEvents(const espeak_EVENT* events) {
+    if (events == nullptr || characters == 0) return;
+    for (; events->type != espeakEVENT_LIST_TERMINATED; ++events) {
+      if (events->type != espeakEVENT_WORD && events->type != espeakEVENT_SENTENCE) continue;
+      // Positions count from 1.
+      const double fraction = std::min(
+          1.0, static_cast<double>(std::max(events->text_position - 1, 0)) / static_cast<double>(characters));
+      if (fraction < reported + kProgressStep) continue;
+      reported = fraction;
+      postForJob(*job, [fraction](SynthesizerSession& session) {
+        if (session.delegate != nullptr)
+          session.delegate->speechSynthesizerDidProgress(*session.owner, fraction);
+      });
+    }
+  }
 };
 
-thread_local Output* currentOutput = nullptr;
-
-int onSamples(short* samples, int count, espeak_EVENT*) {
-  Output* out = currentOutput;
+int onSamples(short* samples, int count, espeak_EVENT* events) {
+  // The list always holds at least its terminating event, which carries the user data too.
+  Output* out = events != nullptr ? static_cast<Output*>(events->user_data) : nullptr;
   if (out == nullptr) return 1;
-  if (out->job->superseded()) return 1;
+  if (out->job->superseded() || out->stop.stop_requested()) return 1;
+  out->noteEvents(events);
   if (samples != nullptr && count > 0) {
     if (out->frames + count > out->job->maximumFrames) {
       out->failure = kTooLong;
@@ -159,25 +225,33 @@ int onSamples(short* samples, int count, espeak_EVENT*) {
   return 0;
 }
 
-// The one thread that runs syntheses, one at a time. It lives while any synthesizer does.
+// espeak-ng is one global instance: one thread at a time may call it. A worker that is
+// still ending its last synthesis can overlap with the next worker.
+std::mutex& espeakMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+// The one thread that runs syntheses, one at a time. Every synthesizer holds it; when the
+// last one lets go, the thread is stopped and joined.
 class Worker {
  public:
-  static Worker* acquire() {
-    std::lock_guard lock(registryMutex());
-    Worker*& worker = registry();
-    if (worker == nullptr) worker = new Worker;
-    ++worker->users_;
+  static std::shared_ptr<Worker> shared() {
+    static std::mutex mutex;
+    static std::weak_ptr<Worker> current;
+    std::lock_guard lock(mutex);
+    std::shared_ptr<Worker> worker = current.lock();
+    if (!worker) {
+      worker = std::make_shared<Worker>();
+      current = worker;
+    }
     return worker;
   }
 
-  static void release() {
-    std::lock_guard lock(registryMutex());
-    Worker*& worker = registry();
-    if (--worker->users_ == 0) {
-      delete worker;
-      worker = nullptr;
-    }
-  }
+  Worker() : thread_([this](std::stop_token stop) { run(stop); }) {}
+
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
 
   void enqueue(Job job) {
     {
@@ -190,49 +264,26 @@ class Worker {
   }
 
  private:
-  Worker() {
-    thread_ = std::thread([this] { run(); });
-  }
-
-  ~Worker() {
-    {
-      std::lock_guard lock(mutex_);
-      stopping_ = true;
-      queue_.clear();
-    }
-    wake_.notify_one();
-    thread_.join();
-  }
-
-  static std::mutex& registryMutex() {
-    static std::mutex mutex;
-    return mutex;
-  }
-  static Worker*& registry() {
-    static Worker* worker = nullptr;
-    return worker;
-  }
-
-  void run() {
+  void run(std::stop_token stop) {
     for (;;) {
       Job job;
       {
         std::unique_lock lock(mutex_);
-        wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
-        if (stopping_) return;
+        wake_.wait(lock, stop, [&] { return !queue_.empty(); });
+        if (stop.stop_requested()) return;
         job = std::move(queue_.front());
         queue_.pop_front();
       }
       if (job.superseded()) continue;
-      const std::string failure = synthesize(job);
-      if (job.superseded()) continue;
+      const std::string failure = synthesize(job, stop);
+      if (job.superseded() || stop.stop_requested()) continue;
       report(job, failure);
     }
   }
 
   // Writes the whole text into a closed AIFF file; the reason when that failed. A failed or
   // superseded synthesis removes what it wrote.
-  static std::string synthesize(const Job& job) {
+  static std::string synthesize(const Job& job, const std::stop_token& stop) {
     const EspeakLibrary& library = EspeakLibrary::instance();
     if (library.sampleRate <= 0) return "the speech engine could not be started";
 
@@ -244,6 +295,7 @@ class Worker {
     if (descriptor < 0) return std::strerror(errno);
     Output out;
     out.job = &job;
+    out.stop = stop;
     errno = 0;
     out.file = sf_open_fd(descriptor, SFM_WRITE, &info, SF_TRUE);
     if (out.file == nullptr) {
@@ -254,6 +306,7 @@ class Worker {
     }
 
     std::string failure;
+    std::unique_lock espeak(espeakMutex());
     if (!job.voice.empty() && espeak_SetVoiceByName(job.voice.c_str()) != EE_OK) {
       failure = "the voice " + job.voice + " could not be loaded";
     } else if (espeak_SetParameter(espeakRATE, job.rate, 0) != EE_OK) {
@@ -261,44 +314,37 @@ class Worker {
     } else {
       // Plain text: no markup flags, so "<speak>" is read like any other word.
       const std::string text = speakableText(job.text);
-      currentOutput = &out;
-      const espeak_ERROR result = espeak_Synth(text.c_str(), text.size() + 1, 0, POS_CHARACTER, 0,
-                                               espeakCHARS_UTF8, nullptr, nullptr);
-      currentOutput = nullptr;
+      out.characters = characterCount(text);
+      const espeak_ERROR result =
+          espeak_Synth(text.c_str(), text.size() + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr, &out);
       if (!out.failure.empty()) {
         failure = out.failure;
       } else if (result != EE_OK) {
         failure = "the speech engine failed";
       }
     }
+    espeak.unlock();
     errno = 0;
     const int closed = sf_close(out.file);
     if (closed != 0 && failure.empty()) failure = sndfileCloseFailure(errno, closed);
-    // Superseded: stopped halfway, and nobody will read it.
-    if (!failure.empty() || job.superseded()) ::unlink(job.path.c_str());
+    // Superseded or stopped: cut off halfway, and nobody will read it.
+    if (!failure.empty() || job.superseded() || stop.stop_requested()) ::unlink(job.path.c_str());
     return failure;
   }
 
   static void report(const Job& job, const std::string& failure) {
-    const std::shared_ptr<SynthesizerSession>& session = job.session;
-    std::lock_guard lock(session->postMutex);
-    if (!session->alive || !session->post) return;
-    session->post([session, generation = job.generation, failure] {
-      if (!session->alive) return;
-      // A start made after this job finished supersedes its report too.
-      if (session->generation.load(std::memory_order_acquire) != generation) return;
-      session->lastFailure = failure;
-      if (session->delegate != nullptr)
-        session->delegate->speechSynthesizerDidFinishSpeaking(*session->owner, failure.empty());
+    postForJob(job, [failure](SynthesizerSession& session) {
+      session.lastFailure = failure;
+      if (session.delegate != nullptr)
+        session.delegate->speechSynthesizerDidFinishSpeaking(*session.owner, failure.empty());
     });
   }
 
-  std::thread thread_;
   std::mutex mutex_;
-  std::condition_variable wake_;
+  std::condition_variable_any wake_;
   std::deque<Job> queue_;
-  bool stopping_ = false;
-  int users_ = 0;  // guarded by registryMutex()
+  // Last: stopped and joined before the queue it reads is gone.
+  std::jthread thread_;
 };
 
 }  // namespace
@@ -306,7 +352,7 @@ class Worker {
 struct EspeakSpeechSynthesizer::Impl {
   const EspeakLibrary& library = EspeakLibrary::instance();
   std::shared_ptr<SynthesizerSession> session;
-  Worker* worker = nullptr;
+  std::shared_ptr<Worker> worker;
   VoiceName voice;
   int rate = espeakRATE_NORMAL;
   int64_t maximumFrames = 0;
@@ -318,7 +364,7 @@ EspeakSpeechSynthesizer::EspeakSpeechSynthesizer(MainQueuePoster postToMain, int
   impl_->session = std::make_shared<SynthesizerSession>(std::move(postToMain));
   impl_->session->owner = this;
   impl_->voice = defaultVoice();
-  impl_->worker = Worker::acquire();
+  impl_->worker = Worker::shared();
 }
 
 EspeakSpeechSynthesizer::~EspeakSpeechSynthesizer() {
@@ -328,15 +374,9 @@ EspeakSpeechSynthesizer::~EspeakSpeechSynthesizer() {
     std::lock_guard lock(session.postMutex);
     session.alive.store(false);
   }
-  Worker::release();
 }
 
-std::vector<VoiceName> EspeakSpeechSynthesizer::availableVoices() const {
-  std::vector<VoiceName> names;
-  names.reserve(impl_->library.voices.size());
-  for (const VoiceInfo& voice : impl_->library.voices) names.push_back(voice.identifier);
-  return names;
-}
+std::vector<VoiceName> EspeakSpeechSynthesizer::availableVoices() const { return impl_->library.listed; }
 
 VoiceName EspeakSpeechSynthesizer::defaultVoice() const {
   return speech::chooseVoiceForLocale(impl_->library.voices, speech::userLocaleFromEnvironment());
@@ -346,9 +386,10 @@ VoiceAttributes EspeakSpeechSynthesizer::attributesForVoice(const VoiceName& voi
   VoiceAttributes attributes;
   const VoiceInfo* info = impl_->library.find(voice);
   if (info == nullptr || info->languages.empty()) return attributes;
-  const std::string& language = info->languages.front().second;
-  attributes[kVoiceLocaleIdentifier] = speech::localeIdentifierForLanguage(language);
-  if (auto demo = speech::demoTextForLanguage(language)) attributes[kVoiceDemoText] = std::move(*demo);
+  attributes[kVoiceLocaleIdentifier] = localeIdentifier(*info);
+  // Our sample sentence where we have one, else the voice's own name ("Kannada").
+  auto demo = speech::demoTextForLanguage(info->languages.front().second);
+  attributes[kVoiceDemoText] = demo ? std::move(*demo) : info->name;
   return attributes;
 }
 

@@ -9,8 +9,9 @@ namespace lorvanta {
 
 // SpeechSynthesizer over libespeak-ng. espeak-ng is one global instance: every
 // EspeakSpeechSynthesizer shares one worker thread that runs syntheses one at a time.
-// Voice names are espeak-ng voice identifiers ("gmw/en-US", "gmw/de"), sorted; the default
-// voice follows LC_ALL / LC_MESSAGES / LANG and falls back to English.
+// Voice names are espeak-ng voice identifiers ("gmw/en-US", "gmw/de"), listed by locale
+// identifier, then identifier; the default voice follows LC_ALL / LC_MESSAGES / LANG and
+// falls back to English.
 class EspeakSpeechSynthesizer final : public SpeechSynthesizer {
  public:
   // The most frames a 16-bit mono AIFF file holds: its sound chunk states its size in 32

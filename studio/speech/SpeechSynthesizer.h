@@ -23,6 +23,10 @@ class SpeechSynthesizerDelegate {
   virtual ~SpeechSynthesizerDelegate() = default;
   // Main thread. The file named in the start call is complete and closed.
   virtual void speechSynthesizerDidFinishSpeaking(SpeechSynthesizer& sender, bool finishedSpeaking) = 0;
+  // Main thread, while a synthesis runs: the part of the text spoken so far, from 0 to 1,
+  // growing. Reports come now and then (not for every word), only for the newest start,
+  // and always before its finished call.
+  virtual void speechSynthesizerDidProgress(SpeechSynthesizer& /*sender*/, double /*fractionSpoken*/) {}
 };
 
 // A text-to-speech engine that writes whole texts into AIFF files.

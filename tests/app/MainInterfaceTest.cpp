@@ -3,9 +3,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -17,6 +19,7 @@
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <vector>
@@ -26,6 +29,7 @@
 #include "platform/Bundle.h"
 #include "platform/InterfaceLoader.h"
 #include "platform/MainQueue.h"
+#include "platform/Translations.h"
 #include "platform/Workspace.h"
 
 namespace lorvanta {
@@ -142,6 +146,87 @@ TEST_F(MainInterfaceTest, VoicePopUpHoldsItsTwoFixedItems) {
   EXPECT_TRUE(model->item(0)->isEnabled());
   EXPECT_FALSE(model->item(1)->isEnabled());  // not a voice: cannot be chosen
   EXPECT_EQ(box->itemText(1), QString::fromUtf8("—"));
+}
+
+// What the window shows, by where it shows it: "object" or "object#item".
+std::map<QString, QString> visibleTexts(QWidget& window) {
+  std::map<QString, QString> texts;
+  texts["window"] = window.windowTitle();
+  for (QLabel* label : window.findChildren<QLabel*>()) texts[label->objectName()] = label->text();
+  for (QPushButton* button : window.findChildren<QPushButton*>())
+    texts[button->objectName()] = button->text();
+  for (QPlainTextEdit* edit : window.findChildren<QPlainTextEdit*>()) {
+    texts[edit->objectName()] = edit->placeholderText();
+  }
+  for (QComboBox* box : window.findChildren<QComboBox*>()) {
+    for (int i = 0; i < box->count(); ++i)
+      texts[box->objectName() + '#' + QString::number(i)] = box->itemText(i);
+  }
+  for (QMenu* menu : window.findChildren<QMenu*>()) {
+    texts[menu->objectName()] = menu->title();
+    for (QAction* action : menu->actions()) {
+      if (!action->isSeparator()) texts[action->objectName()] = action->text();
+    }
+  }
+  return texts;
+}
+
+TEST_F(MainInterfaceTest, EveryVisibleTextFollowsTheUserLanguageWithEnglishForOthers) {
+  struct Text {
+    const char* english;
+    const char* chinese;
+  };
+  // The product name and the mark of the item that is no voice read the same in both.
+  const std::map<QString, Text> table = {
+      {"window", {"Lorvanta", "Lorvanta"}},
+      {"applicationMenu", {"&Lorvanta", "&Lorvanta"}},
+      {"fVoicesPopUpButton#1", {"—", "—"}},
+      {"fSpokenTextView", {"Type or paste the text to speak here.", "在此输入或粘贴要朗读的文字。"}},
+      {"voiceLabel", {"Voice:", "声音："}},
+      {"fVoicesPopUpButton#0", {"System Default Voice", "系统默认声音"}},
+      {"rateLabel", {"Rate:", "语速："}},
+      {"rateUnitLabel", {"words per minute", "词/分钟"}},
+      {"pitchLabel", {"Pitch:", "音高："}},
+      {"pitchUnitLabel", {"cents", "音分"}},
+      {"saveButton", {"Save…", "保存…"}},
+      {"speakButton", {"Speak", "朗读"}},
+      {"aboutAction", {"About Lorvanta", "关于 Lorvanta"}},
+      {"moreAppsAction", {"More Apps…", "更多应用…"}},
+      {"quitAction", {"&Quit", "退出(&Q)"}},
+  };
+  const Bundle bundle(LORVANTA_RESOURCE_DIR);
+  const auto shown = [&](const QLocale& locale) {
+    installTranslations(bundle, locale);
+    LoadedInterface loaded = loadInterfaceFile(mainInterfacePath());
+    EXPECT_TRUE(loaded.window);
+    return loaded.window ? visibleTexts(*loaded.window) : std::map<QString, QString>{};
+  };
+  const auto chinese = shown(QLocale(QLocale::Chinese, QLocale::China));
+  // Qt's own buttons, as the save panel and the warnings show them.
+  QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Yes |
+                           QDialogButtonBox::No | QDialogButtonBox::Save);
+  QStringList chineseButtons;
+  for (QAbstractButton* button : buttons.buttons()) chineseButtons << button->text();
+  const auto german = shown(QLocale(QLocale::German, QLocale::Germany));
+  const auto english = shown(QLocale(QLocale::English, QLocale::UnitedStates));
+
+  ASSERT_EQ(english.size(), table.size());
+  for (const auto& [where, text] : table) {
+    SCOPED_TRACE(where.toStdString());
+    ASSERT_TRUE(english.count(where) && chinese.count(where) && german.count(where));
+    EXPECT_EQ(english.at(where), QString::fromUtf8(text.english));
+    EXPECT_EQ(chinese.at(where), QString::fromUtf8(text.chinese));
+    EXPECT_EQ(german.at(where), english.at(where)) << "English stands for every other language";
+    EXPECT_FALSE(chinese.at(where).isEmpty());
+    if (std::strcmp(text.english, text.chinese) != 0) {
+      EXPECT_NE(chinese.at(where), english.at(where));
+    }
+  }
+  for (const char* english : {"OK", "Cancel", "&Yes", "&No", "Save"}) {
+    EXPECT_FALSE(chineseButtons.contains(english))
+        << english << " in " << chineseButtons.join(' ').toStdString();
+  }
+  EXPECT_TRUE(chineseButtons.contains(QString::fromUtf8("取消"))) << chineseButtons.join(' ').toStdString();
 }
 
 TEST_F(MainInterfaceTest, MenuCommandsOpenTheirPagesEachTime) {

@@ -49,6 +49,12 @@ TEST(Bundle, LocalizedStringFromTheTableOfTheUserLanguage) {
   EXPECT_EQ(bundle.localizedString(QString::fromUtf8("有新版本"), "fallback", "NoTable"), "fallback");
 }
 
+TEST(Bundle, ALanguageWithoutATableGetsTheEnglishOne) {
+  // The test main sets German; the application's own tables are Chinese and English.
+  Bundle bundle(LORVANTA_RESOURCE_DIR);
+  EXPECT_EQ(bundle.localizedString(QString::fromUtf8("去更新"), "fallback", "Localizable_upate"), "Update");
+}
+
 TEST(Bundle, SetMainResourceDirectoryKeepsOldReferencesValid) {
   const Bundle& before = Bundle::main();
   const QString original = before.resourceDirectory();

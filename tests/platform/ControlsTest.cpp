@@ -159,6 +159,14 @@ TEST(Controls, TextAndIndicatorAdapters) {
   EXPECT_FALSE(indicator.isHidden());
   indicator.stopAnimation();
   EXPECT_FALSE(indicator.isAnimating());
+  indicator.startAnimation();
+  indicator.setDoubleValue(0.25);
+  EXPECT_FALSE(indicator.isAnimating());
+  EXPECT_EQ(bar.value() * 4, bar.maximum());
+  indicator.setDoubleValue(7.0);  // past the end: full
+  EXPECT_EQ(bar.value(), bar.maximum());
+  indicator.startAnimation();
+  EXPECT_TRUE(indicator.isAnimating());
 }
 
 }  // namespace

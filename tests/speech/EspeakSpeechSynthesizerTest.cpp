@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <thread>
 
 #include "studio/SmallDisk.h"
@@ -98,8 +97,19 @@ class RecordingDelegate : public SpeechSynthesizerDelegate {
     reports.push_back(report);
   }
 
+  void speechSynthesizerDidProgress(SpeechSynthesizer&, double fractionSpoken) override {
+    progress.push_back({fractionSpoken, reports.size(), std::this_thread::get_id()});
+  }
+
+  struct Progress {
+    double fraction;
+    size_t reportsBefore;  // finished calls made before this one
+    std::thread::id thread;
+  };
+
   std::string watchedPath;
   std::vector<Report> reports;
+  std::vector<Progress> progress;
 };
 
 struct AiffContents {
@@ -192,6 +202,26 @@ TEST_F(EspeakSpeechSynthesizerTest, WritesMonoSixteenBitAiffAndReportsOnMainThre
   EXPECT_EQ(report.framesAtReport, aiff->info.frames);
   EXPECT_TRUE(
       std::any_of(aiff->samples.begin(), aiff->samples.end(), [](short s) { return std::abs(s) > 1000; }));
+}
+
+TEST_F(EspeakSpeechSynthesizerTest, ReportsTheSpokenFractionOfTheTextBeforeItFinishes) {
+  // Two bytes a character: a fraction counted in bytes would stop near the middle.
+  std::string text;
+  for (int i = 0; i < 40; ++i) text += "Здравствуйте, это мой голос, и он читает длинный текст. ";
+  ASSERT_TRUE(synth_.setVoice("zle/ru"));
+  ASSERT_TRUE(speak(text, "progress.aiff"));
+  const auto& progress = delegate_.progress;
+  ASSERT_GE(progress.size(), 20u);
+  for (size_t i = 0; i < progress.size(); ++i) {
+    EXPECT_EQ(progress[i].reportsBefore, 0u) << "reported after the finished call";
+    EXPECT_EQ(progress[i].thread, std::this_thread::get_id());
+    EXPECT_GT(progress[i].fraction, 0.0);
+    EXPECT_LE(progress[i].fraction, 1.0);
+    if (i > 0) {
+      EXPECT_GT(progress[i].fraction, progress[i - 1].fraction);
+    }
+  }
+  EXPECT_GE(progress.back().fraction, 0.9);
 }
 
 TEST_F(EspeakSpeechSynthesizerTest, RateInWordsPerMinuteChangesLength) {
@@ -355,6 +385,34 @@ TEST_F(EspeakSpeechSynthesizerTest, DestroyedWhileSynthesisingNeverReports) {
   EXPECT_TRUE(delegate.reports.empty());
 }
 
+TEST(EspeakSpeechSynthesizerLifetime, TheLastSynthesizerGoneStopsTheWorkerAndLeavesNoFile) {
+  const fs::path dir = fs::temp_directory_path() / ("lorvanta-speech-last-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  TestMainQueue queue;
+  RecordingDelegate delegate;
+  for (int round = 0; round < 2; ++round) {
+    const fs::path path = dir / ("cut" + std::to_string(round) + ".aiff");
+    {
+      EspeakSpeechSynthesizer only(queue.poster());
+      only.setDelegate(&delegate);
+      only.startSpeakingStringToURL(longText(), path);
+      ASSERT_TRUE(waitUntilExists(path));
+    }
+    // The worker has been joined: what it wrote is gone, and nothing was posted.
+    EXPECT_FALSE(fs::exists(path));
+    queue.drain();
+    EXPECT_TRUE(delegate.reports.empty());
+    EXPECT_TRUE(delegate.progress.empty());
+  }
+  // A new synthesizer gets a new worker.
+  EspeakSpeechSynthesizer next(queue.poster());
+  next.setDelegate(&delegate);
+  next.startSpeakingStringToURL(kSentence, dir / "next.aiff");
+  EXPECT_TRUE(queue.runUntil([&] { return !delegate.reports.empty(); }));
+  EXPECT_TRUE(delegate.reports.at(0).finished);
+  fs::remove_all(dir);
+}
+
 TEST_F(EspeakSpeechSynthesizerTest, SynthesizersShareTheWorker) {
   RecordingDelegate delegate;
   EspeakSpeechSynthesizer second(queue_.poster());
@@ -378,32 +436,53 @@ TEST_F(EspeakSpeechSynthesizerTest, MarkupIsReadAsText) {
   EXPECT_GT(aiff->info.frames, 2205);
 }
 
-TEST_F(EspeakSpeechSynthesizerTest, VoicesAreInstalledSortedAndStable) {
+TEST_F(EspeakSpeechSynthesizerTest, VoicesAreListedByLocaleThenIdentifierAndStable) {
   const std::vector<VoiceName> voices = synth_.availableVoices();
   ASSERT_FALSE(voices.empty());
-  EXPECT_TRUE(std::is_sorted(voices.begin(), voices.end()));
-  EXPECT_EQ(std::set<VoiceName>(voices.begin(), voices.end()).size(), voices.size());
+  const auto key = [&](const VoiceName& voice) {
+    return std::pair(synth_.attributesForVoice(voice).at(kVoiceLocaleIdentifier), voice);
+  };
+  for (size_t k = 1; k < voices.size(); ++k) {
+    EXPECT_LT(key(voices[k - 1]), key(voices[k])) << voices[k - 1] << " before " << voices[k];
+  }
   EXPECT_EQ(synth_.availableVoices(), voices);
   EXPECT_EQ(EspeakSpeechSynthesizer(queue_.poster()).availableVoices(), voices);
   EXPECT_NE(std::find(voices.begin(), voices.end(), synth_.defaultVoice()), voices.end());
   for (const VoiceName& voice : voices) {
     const VoiceAttributes attributes = synth_.attributesForVoice(voice);
     EXPECT_FALSE(attributes.at(kVoiceLocaleIdentifier).empty()) << voice;
+    EXPECT_FALSE(attributes.at(kVoiceDemoText).empty()) << voice;
     EXPECT_TRUE(synth_.setVoice(voice)) << voice;
   }
+  // A few neighbours in espeak-ng's family folders that the locale order puts apart.
+  const auto at = [&](const VoiceName& voice) { return std::find(voices.begin(), voices.end(), voice); };
+  EXPECT_LT(at("gmw/af"), at("gmw/de"));
+  EXPECT_LT(at("gmw/de"), at("gmw/en"));
+  EXPECT_LT(at("gmw/en"), at("gmw/en-US"));
+  EXPECT_LT(at("dra/kn"), at("qu"));
+  EXPECT_LT(at("qu"), at("aav/vi"));
 }
 
 TEST_F(EspeakSpeechSynthesizerTest, AttributesForVoice) {
-  const VoiceAttributes us = synth_.attributesForVoice("gmw/en-US");
-  EXPECT_EQ(us.at(kVoiceLocaleIdentifier), "en_US");
-  EXPECT_EQ(us.at(kVoiceDemoText), "Hello, this is my voice.");
-  const VoiceAttributes german = synth_.attributesForVoice("gmw/de");
-  EXPECT_EQ(german.at(kVoiceLocaleIdentifier), "de");
-  EXPECT_EQ(german.at(kVoiceDemoText), "Hallo, das ist meine Stimme.");
-  // A language without a sample sentence: no demo text at all.
-  const VoiceAttributes quechua = synth_.attributesForVoice("qu");
-  EXPECT_EQ(quechua.at(kVoiceLocaleIdentifier), "qu");
-  EXPECT_EQ(quechua.count(kVoiceDemoText), 0u);
+  struct Case {
+    VoiceName voice;
+    std::string locale;
+    std::string demo;
+  };
+  // Our sample sentence where we have one, else the voice's name as espeak-ng gives it.
+  const Case cases[] = {
+      {"gmw/en-US", "en_US", "Hello, this is my voice."},
+      {"gmw/de", "de", "Hallo, das ist meine Stimme."},
+      {"sit/cmn", "cmn", "你好，这是我的声音。"},
+      {"qu", "qu", "Quechua"},
+      {"dra/kn", "kn", "Kannada"},
+      {"iro/chr", "chr_US_qaaa-x-west", "Cherokee"},  // espeak-ng's name ends in a blank
+  };
+  for (const Case& c : cases) {
+    const VoiceAttributes attributes = synth_.attributesForVoice(c.voice);
+    EXPECT_EQ(attributes.at(kVoiceLocaleIdentifier), c.locale) << c.voice;
+    EXPECT_EQ(attributes.at(kVoiceDemoText), c.demo) << c.voice;
+  }
   EXPECT_TRUE(synth_.attributesForVoice("no such voice").empty());
 }
 

@@ -14,6 +14,8 @@
 #include "SavePanelDriver.h"
 #include "ToneSynthesizer.h"
 #include "WarningDriver.h"
+#include "platform/Bundle.h"
+#include "platform/Translations.h"
 #include "studio/audio/NullOutputDevice.h"
 
 namespace lorvanta {
@@ -393,6 +395,56 @@ TEST_F(MainRoadTest, AFailedSynthesisNeitherPlaysNorSavesAndWarns) {
   tone_->reportFinished = true;
   click(false);
   EXPECT_TRUE(watchPlayback().ended);
+}
+
+TEST_F(MainRoadTest, TheIndicatorIsBusyAtFirstThenShowsTheSpokenFractionUntilTheSynthesisEnds) {
+  auto state = std::make_shared<voicetest::FixtureVoiceState>();
+  state->voices = {{"v", {}}};
+  state->defaultVoice = "v";
+  load(voicetest::fixtureServices(state));
+  type("a long text");
+  const ProgressIndicator& indicator = controller_->jd_nsprogressindicator;
+  SpeechSynthesizer& synthesizer = *controller_->speechSynthesizer;
+  QProgressBar& bar = *window_.progress;
+  for (int request = 0; request < 2; ++request) {
+    SCOPED_TRACE(request);
+    click(false);
+    EXPECT_FALSE(indicator.isHidden());
+    EXPECT_TRUE(indicator.isAnimating());
+    // The first moment, which is all that a short text takes: still busy.
+    state->delegate->speechSynthesizerDidProgress(synthesizer, 0.3);
+    EXPECT_TRUE(indicator.isAnimating());
+    spinFor(0.6);
+    state->delegate->speechSynthesizerDidProgress(synthesizer, 0.4);
+    EXPECT_FALSE(indicator.isAnimating());
+    EXPECT_EQ(bar.value() * 10, bar.maximum() * 4);
+    state->delegate->speechSynthesizerDidProgress(synthesizer, 0.75);
+    EXPECT_EQ(bar.value() * 4, bar.maximum() * 3);
+    state->delegate->speechSynthesizerDidFinishSpeaking(synthesizer, true);
+    EXPECT_TRUE(indicator.isHidden());
+  }
+}
+
+TEST_F(MainRoadTest, AWarningUnderAChineseLocaleIsChineseInTheDialogAndOnStandardError) {
+  installTranslations(Bundle(LORVANTA_RESOURCE_DIR), QLocale(QLocale::Chinese, QLocale::China));
+  const std::shared_ptr<void> english(nullptr, [](void*) {
+    installTranslations(Bundle(LORVANTA_RESOURCE_DIR), QLocale(QLocale::English, QLocale::UnitedStates));
+  });
+  loadWithTone();
+  type("tone");
+  tone_->reportFinished = false;
+  tone_->failureReason = "the text is too long to be spoken in one piece";
+  const auto warnings = roadtest::answerWarnings();
+  roadtest::ConsoleCapture errors(STDERR_FILENO);
+  click(false);
+  const Console console = watch([&](const std::string&) { return !warnings->isEmpty(); });
+  errors.restore();
+  ASSERT_TRUE(console.ended);
+  const QString expected = QString::fromUtf8("无法合成语音：文字太长，无法一次读完。");
+  ASSERT_EQ(warnings->size(), 1);
+  EXPECT_EQ(warnings->front().text, expected);
+  EXPECT_EQ(warnings->front().buttons, QStringList{QString::fromUtf8("确定")});
+  EXPECT_EQ(roadtest::countLines(errors.text(), expected.toStdString()), 1) << errors.text();
 }
 
 TEST_F(MainRoadTest, AnOutputDeviceThatDoesNotStartIsTold) {

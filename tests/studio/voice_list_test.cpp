@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <algorithm>
+#include <map>
 
 #include "FixtureVoiceSynthesizer.h"
 #include "platform/MainQueue.h"
@@ -190,6 +192,23 @@ TEST(VoiceListEspeakTest, ListsEveryInstalledVoiceAndChoosesOne) {
     if (voices[k] == controller.speechSynthesizer->defaultVoice()) defaultItem = static_cast<int>(k) + 2;
   }
   EXPECT_GE(defaultItem, 2) << "the default voice is one of the listed voices";
+
+  // Titles a person reads: a locale and a sentence or a language name, never a voice path.
+  const std::map<VoiceName, QString> titles = {
+      {"gmw/en-US", "en_US  -  Hello, this is my voice."},
+      {"gmw/de", "de  -  Hallo, das ist meine Stimme."},
+      {"dra/kn", "kn  -  Kannada"},
+      {"inc/as", "as  -  Assamese"},
+      {"iro/chr", "chr_US_qaaa-x-west  -  Cherokee"},
+  };
+  for (const auto& [voice, title] : titles) {
+    const auto found = std::find(voices.begin(), voices.end(), voice);
+    ASSERT_NE(found, voices.end()) << voice;
+    EXPECT_EQ(window.voices->itemText(static_cast<int>(found - voices.begin()) + 2), title);
+  }
+  for (int item = 2; item < window.voices->count(); ++item) {
+    EXPECT_FALSE(window.voices->itemText(item).contains('/')) << window.voices->itemText(item).toStdString();
+  }
   EXPECT_EQ(window.voices->currentIndex(), defaultItem);
 
   const int last = window.voices->count() - 1;

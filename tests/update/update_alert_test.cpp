@@ -102,17 +102,19 @@ TEST_F(UpdateAlertTest, EnglishTextsFromTheStringTable) {
 // an English fallback, and a language without a table shows the Chinese texts.
 TEST(UpdateAlertLanguages, TextsFollowTheUsersFirstLanguage) {
   const QString chinese = "检测到新版本\n本地版本: 1.0\n最新版本: 1.2\n去更新\n跳过本版本更新\n以后再说";
+  const QString english =
+      "A New Version Is Available\nInstalled version: 1.0\nLatest version: 1.2\nUpdate\nSkip This Version\n"
+      "Not Now";
   struct Case {
     const char* locale;
     const char* languages;
     QString texts;
   };
+  // English for a language without a table of its own.
   const Case cases[] = {
       {"zh_CN.UTF-8", "zh_CN:en", chinese},
-      {"de_DE.UTF-8", "de", chinese},
-      {"en_GB.UTF-8", "en_GB:en",
-       "A New Version Is Available\nInstalled version: 1.0\nLatest version: 1.2\nUpdate\nSkip This "
-       "Version\nNot Now"},
+      {"de_DE.UTF-8", "de", english},
+      {"en_GB.UTF-8", "en_GB:en", english},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.languages);

@@ -40,10 +40,13 @@ make_work() {
   trap 'exit 130' INT TERM
 }
 
-# Gives the program a home, a settings folder and a temporary folder of its own in $work.
+# Gives the program a home, a settings folder and a temporary folder of its own in $work,
+# and the English texts (the warnings the scripts look for) whatever the caller's language.
 use_work_home() {
   mkdir -p "$work/home" "$work/config" "$work/tmp"
   export HOME="$work/home" XDG_CONFIG_HOME="$work/config" TMPDIR="$work/tmp"
+  export LC_ALL=C.UTF-8
+  unset LANGUAGE
 }
 
 # Shows the program's output, the end of its errors (without sound library noise) and of Xvfb's log.
