@@ -11,6 +11,7 @@
 #include "platform/MainQueue.h"
 #include "platform/NumberTextQt.h"
 #include "platform/UserDefaults.h"
+#include "platform/UserInput.h"
 #include "platform/Workspace.h"
 #include "update/ExitGate.h"
 #include "update/StoreLookup.h"
@@ -21,6 +22,11 @@ namespace lorvanta {
 namespace {
 
 constexpr double kAlertDelaySeconds = 2.0;
+// The alert waits until the keyboard has been quiet this long, so it takes no key typed for
+// something else.
+constexpr double kQuietKeyboardSeconds = 1.5;
+// Keys do not press the alert's buttons this long after it appears.
+constexpr double kAlertKeysIgnoredSeconds = 1.0;
 
 QString localized(const char* key) {
   const QString text = QString::fromUtf8(key);
@@ -41,6 +47,7 @@ std::shared_ptr<UpdateManager> UpdateManager::create() { return create(kStoreLoo
 std::shared_ptr<UpdateManager> UpdateManager::create(std::string lookupURL) {
   ExitGate::shared().closeWhenQuitting();
   prepareStoreLookup();
+  watchKeyPresses();
   std::shared_ptr<UpdateManager> manager(new UpdateManager(std::move(lookupURL)));
   manager->queue.async(manager->group, [manager] { manager->checkForNewVersion(); });
   return manager;
@@ -108,13 +115,19 @@ void UpdateManager::showUpdateAlert(float installedVersion, float storeVersion,
   alert.addButtonWithTitle(localized("去更新"));
   alert.addButtonWithTitle(localized("跳过本版本更新"));
   alert.addButtonWithTitle(localized("以后再说"));
+  alert.setKeysIgnoredFor(kAlertKeysIgnoredSeconds);
 
-  const std::vector<QWidget*> windows = applicationWindows();
-  if (windows.empty()) return;
-  alert.beginSheetModalForWindow(
-      windows.front(), [self = shared_from_this(), storeVersionString, installedVersionString](int64_t code) {
-        self->handleUpdateAlertResponse(code, storeVersionString, installedVersionString);
-      });
+  if (applicationWindows().empty()) return;
+  // Not while the user types or answers another modal window; then on the first window of
+  // that moment.
+  whenUserIsIdle(kQuietKeyboardSeconds, [alert, self = shared_from_this(), storeVersionString,
+                                         installedVersionString] {
+    const std::vector<QWidget*> windows = applicationWindows();
+    if (windows.empty()) return;
+    alert.beginSheetModalForWindow(windows.front(), [self, storeVersionString, installedVersionString](int64_t code) {
+      self->handleUpdateAlertResponse(code, storeVersionString, installedVersionString);
+    });
+  });
 }
 
 void UpdateManager::handleUpdateAlertResponse(int64_t code, const QString& storeVersionString,

@@ -41,7 +41,8 @@ class UpdateManager : public std::enable_shared_from_this<UpdateManager> {
   // The check itself; runs on a worker thread of the manager's queue.
   void checkForNewVersion();
 
-  // Main thread.
+  // Main thread. The alert appears once no key has been pressed for 1.5 s and no modal
+  // window is open, and takes no key in its first second.
   void showUpdateAlert(float installedVersion, float storeVersion, const QString& storeVersionString,
                        const QString& installedVersionString);
   // `storeVersionString` and `installedVersionString` are the ones the alert was shown with.
