@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -71,7 +72,8 @@ void whenUserIsIdle(double quietSeconds, std::function<void()> work) {
     }
     // Typing: look again when the quiet time would be over; a modal window: now and then.
     int wait = kModalRecheckMilliseconds;
-    if (quietFor < quietSeconds) wait = std::max(1, static_cast<int>(std::ceil((quietSeconds - quietFor) * 1000)));
+    if (quietFor < quietSeconds)
+      wait = std::max(1, static_cast<int>(std::ceil((quietSeconds - quietFor) * 1000)));
     timer->start(wait);
   };
   QObject::connect(timer, &QTimer::timeout, timer, check);

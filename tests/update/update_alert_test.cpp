@@ -209,7 +209,9 @@ void typeText(QWidget* fallback, QChar c) {
   typeKey(fallback, key, QString(c));
 }
 
-void pause(double seconds) { testing::waitUntil([] { return false; }, seconds); }
+void pause(double seconds) {
+  testing::waitUntil([] { return false; }, seconds);
+}
 
 // The check comes due while the user types into the text view: every key reaches the text
 // view, and the alert appears only once the keyboard has been quiet for 1.5 s.
