@@ -40,7 +40,7 @@ void prepareStoreLookup() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-std::optional<std::string> readURLContents(const std::string& url, std::stop_token stop) {
+std::optional<QString> readURLContents(const std::string& url, std::stop_token stop) {
   prepareStoreLookup();
   CURL* curl = curl_easy_init();
   if (curl == nullptr) return std::nullopt;
@@ -61,8 +61,7 @@ std::optional<std::string> readURLContents(const std::string& url, std::stop_tok
   const CURLcode result = curl_easy_perform(curl);
   curl_easy_cleanup(curl);
   if (result != CURLE_OK || transfer.tooLarge) return std::nullopt;
-  if (!isValidUTF8(transfer.body)) return std::nullopt;
-  return std::move(transfer.body);
+  return textFromUTF8(transfer.body);
 }
 
 }  // namespace lorvanta

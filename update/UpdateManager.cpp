@@ -56,11 +56,10 @@ UpdateManager::UpdateManager(std::string lookupURL)
     : queue(kUpdateQueueLabel), lookupURL_(std::move(lookupURL)) {}
 
 void UpdateManager::checkForNewVersion(std::stop_token stop) {
-  const std::optional<std::string> body = readURLContents(lookupURL_, stop);
+  const std::optional<QString> body = readURLContents(lookupURL_, stop);
   if (!body || stop.stop_requested()) return;
 
-  const std::optional<QString> storeString =
-      storeVersionString(dictionaryFromJSONText(QString::fromUtf8(*body)));
+  const std::optional<QString> storeString = storeVersionString(dictionaryFromJSONText(*body));
   if (!storeString) return;
   const std::optional<float> storeNumber = parseDecimalText(*storeString);
   if (!storeNumber) return;
