@@ -27,16 +27,27 @@ bool confirmReplace(QWidget* parent, const QString& path) {
   return box.exec() == QMessageBox::Yes;
 }
 
-// The folder of the launch's last save, while it exists.
-QString& lastSaveFolder() {
-  static QString folder;
-  return folder;
+// What the launch's panels chose, and the folder of the last file that a save then made.
+struct Chosen {
+  QString file;
+  QString savedFolder;
+};
+
+Chosen& chosen() {
+  static Chosen memory;
+  return memory;
 }
 
 // The launch's first save starts in the user's music folder, or else at home; later ones
-// in the folder of the last save.
+// in the folder of the last save. A chosen file that was never made (the save failed) is
+// no save.
 QString startFolder() {
-  if (!lastSaveFolder().isEmpty() && QFileInfo(lastSaveFolder()).isDir()) return lastSaveFolder();
+  Chosen& memory = chosen();
+  if (!memory.file.isEmpty() && QFileInfo(memory.file).isFile()) {
+    memory.savedFolder = QFileInfo(memory.file).absolutePath();
+  }
+  memory.file.clear();
+  if (!memory.savedFolder.isEmpty() && QFileInfo(memory.savedFolder).isDir()) return memory.savedFolder;
   const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
   if (!music.isEmpty() && QFileInfo(music).isDir()) return music;
   return QDir::homePath();
@@ -101,7 +112,7 @@ int SavePanel::runModal() {
     }
     if (path != selected && QFileInfo::exists(path) && !confirmReplace(&dialog, path)) continue;
     url_ = QUrl::fromLocalFile(path);
-    lastSaveFolder() = QFileInfo(path).absolutePath();
+    chosen().file = path;
     return kOK;
   }
 }

@@ -137,7 +137,7 @@ TEST(SavePanel, AFileThatExistsOnlyWithTheAddedExtensionIsReplacedOnlyWhenTheUse
 
 // The launch's first panel opens in the music folder (at home without one), later ones in
 // the folder of the last save; each suggests "Speech.wav", its name selected for typing over.
-// (The panels of the tests before saved into folders that are gone, which counts as no save.)
+// (The panels of the tests before made no file, which counts as no save.)
 TEST(SavePanel, StartsInTheMusicFolderThenWhereTheLastSaveWent) {
   QTemporaryDir home;
   const QByteArray savedHome = qgetenv("HOME");
@@ -187,8 +187,17 @@ TEST(SavePanel, StartsInTheMusicFolderThenWhereTheLastSaveWent) {
   EXPECT_EQ(open({}).folder, homeDir.filePath("Musik"));
   QFile::remove(userDirs);
 
+  // A place chosen where no file was then made (the save failed) changes nothing.
+  ASSERT_TRUE(homeDir.mkdir("failed"));
+  open(homeDir.filePath("failed"));
+  EXPECT_EQ(open({}).folder, homeDir.filePath("Music"));
+
   ASSERT_TRUE(homeDir.mkdir("out"));
   open(homeDir.filePath("out"));
+  {
+    QFile saved(homeDir.filePath("out/first.wav"));  // as the save makes it
+    ASSERT_TRUE(saved.open(QIODevice::WriteOnly));
+  }
   const Seen second = open({});
   EXPECT_EQ(second.folder, homeDir.filePath("out"));
   EXPECT_EQ(second.name, "Speech.wav");
