@@ -1,9 +1,20 @@
 #include "app/AppDelegate.h"
 
+#include "platform/ActionTable.h"
 #include "platform/Workspace.h"
 #include "update/UpdateManager.h"
 
 namespace lorvanta {
+
+namespace {
+
+constexpr ActionTable<AppDelegate>::Entry kActionEntries[] = {
+    {"adout_us", &AppDelegate::adout_us},
+    {"more_excellent_app", &AppDelegate::more_excellent_app},
+};
+constexpr ActionTable<AppDelegate> kActions(kActionEntries);
+
+}  // namespace
 
 void AppDelegate::applicationDidFinishLaunching() { UpdateManager::create(); }
 
@@ -25,16 +36,10 @@ void AppDelegate::openURLString(const QString& address) {
 
 bool AppDelegate::setOutlet(const QString&, QWidget*) { return false; }
 
-bool AppDelegate::respondsToAction(const QString& action) const {
-  return action == "adout_us" || action == "more_excellent_app";
-}
+bool AppDelegate::respondsToAction(const QString& action) const { return kActions.contains(action); }
 
 void AppDelegate::performAction(const QString& action, QObject* sender) {
-  if (action == "adout_us") {
-    adout_us(sender);
-  } else if (action == "more_excellent_app") {
-    more_excellent_app(sender);
-  }
+  kActions.perform(*this, action, sender);
 }
 
 }  // namespace lorvanta

@@ -1,5 +1,5 @@
 // Fuzz target: a lookup reply's bytes through the same steps the update check takes
-// (UTF-8 check, JSON dictionary, store version, version number and its text form).
+// (UTF-8 decoding, JSON dictionary, store version, version number and its text form).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,8 +10,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  if (!lorvanta::isValidUTF8(bytes)) return 0;
-  const QString text = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  const std::optional<QString> decoded = lorvanta::textFromUTF8(bytes);
+  if (!decoded) return 0;
+  const QString& text = *decoded;
   // A valid text survives the round trip unchanged, but for a leading byte order mark,
   // which the decoder drops.
   std::string_view expected = bytes;

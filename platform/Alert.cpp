@@ -1,12 +1,54 @@
 #include "platform/Alert.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSet>
 #include <memory>
 #include <vector>
 
 namespace lorvanta {
+
+namespace {
+
+// Swallows the key events that reach `box` or a widget in it for `milliseconds` after it
+// is made, and those of keys pressed in that time until they are released.
+class KeyGuard : public QObject {
+ public:
+  KeyGuard(QWidget* box, qint64 milliseconds) : QObject(box), box_(box), milliseconds_(milliseconds) {
+    shown_.start();
+    QCoreApplication::instance()->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::Shortcut) return false;
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget == nullptr || (widget != box_ && !box_->isAncestorOf(widget))) return false;
+    const bool early = shown_.elapsed() < milliseconds_;
+    if (type == QEvent::Shortcut) return early;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (early && type == QEvent::KeyPress) held_.insert(key->key());
+    if (!held_.contains(key->key())) {
+      if (!early && held_.isEmpty()) QCoreApplication::instance()->removeEventFilter(this);
+      return false;
+    }
+    if (type == QEvent::KeyRelease && !key->isAutoRepeat()) held_.remove(key->key());
+    return true;
+  }
+
+ private:
+  QWidget* box_;
+  qint64 milliseconds_;
+  QElapsedTimer shown_;
+  QSet<int> held_;
+};
+
+}  // namespace
 
 void Alert::beginSheetModalForWindow(QWidget* window, std::function<void(int64_t)> handler) const {
   if (window == nullptr) return;
@@ -34,6 +76,7 @@ void Alert::beginSheetModalForWindow(QWidget* window, std::function<void(int64_t
     *pending = nullptr;
     if (handler) handler(code);
   });
+  if (keysIgnoredSeconds_ > 0.0) new KeyGuard(box, static_cast<qint64>(keysIgnoredSeconds_ * 1000.0));
   box->open();
 }
 

@@ -24,6 +24,9 @@ class Alert {
   void setMessageText(const QString& text) { messageText_ = text; }
   void setInformativeText(const QString& text) { informativeText_ = text; }
   void addButtonWithTitle(const QString& title) { buttons_ << title; }
+  // For this long after the alert appears, keys do not press its buttons (a click does);
+  // a key held down then stays without effect until it is released.
+  void setKeysIgnoredFor(double seconds) { keysIgnoredSeconds_ = seconds; }
   const QString& messageText() const { return messageText_; }
   const QString& informativeText() const { return informativeText_; }
   const QStringList& buttonTitles() const { return buttons_; }
@@ -39,6 +42,7 @@ class Alert {
   QString messageText_;
   QString informativeText_;
   QStringList buttons_;
+  double keysIgnoredSeconds_ = 0.0;
 };
 
 }  // namespace lorvanta

@@ -156,32 +156,35 @@ std::unique_ptr<InterfaceTarget> InterfaceClassRegistry::create(const InterfaceC
   return nullptr;
 }
 
-LoadedInterface loadInterfaceFile(const QString& path) {
-  LoadedInterface result;
-  Loading loading(result, path);
+namespace {
 
+// Reads the file into widgets; none, with the problem told, when it cannot be read or holds
+// no main window.
+std::unique_ptr<QMainWindow> loadMainWindow(const QString& path, Loading& loading) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) {
     loading.problem(QString("cannot open the interface file %1").arg(path));
-    return result;
+    return nullptr;
   }
   QUiLoader loader;
   loader.setWorkingDirectory(QFileInfo(path).absoluteDir());
   std::unique_ptr<QWidget> root(loader.load(&file));
   if (!root) {
     loading.problem(QString("cannot load interface file %1: %2").arg(path, loader.errorString()));
-    return result;
+    return nullptr;
   }
-  auto* window = qobject_cast<QMainWindow*>(root.get());
-  if (window == nullptr) {
+  if (qobject_cast<QMainWindow*>(root.get()) == nullptr) {
     loading.problem(QString("interface file %1 holds no main window").arg(path));
-    return result;
+    return nullptr;
   }
-  result.window.reset(static_cast<QMainWindow*>(root.release()));
-  result.bindings = std::make_shared<const bool>(true);
-  makeSeparators(window);
+  return std::unique_ptr<QMainWindow>(static_cast<QMainWindow*>(root.release()));
+}
 
-  // Objects: the delegate first, then the window's controller.
+// Creates the objects the window names: the delegate first, then the window's controller.
+// A controller class that the program does not register leaves the controller's outlets
+// and actions unbound.
+void createObjects(LoadedInterface& result, Loading& loading) {
+  QMainWindow* window = result.window.get();
   const QString delegateClass = window->property(kDelegateClass).toString();
   if (!delegateClass.isEmpty()) {
     std::unique_ptr<InterfaceTarget> object = createObject(delegateClass, delegateClass);
@@ -193,41 +196,43 @@ LoadedInterface loadInterfaceFile(const QString& path) {
       result.objects.push_back(std::move(object));
     }
   }
-  // The controller's class may not be part of this program yet; then its outlets and actions
-  // stay unbound, which is no fault of the file.
   const QString controllerClass = window->property(kControllerClass).toString();
   if (std::unique_ptr<InterfaceTarget> object = createObject(controllerClass, window->objectName())) {
     result.controller = object.get();
     result.objects.push_back(std::move(object));
   }
+}
 
-  // Outlets: every named widget the controller accepts.
-  if (result.controller != nullptr) {
-    QSet<QString> bound;
-    for (QWidget* widget : window->findChildren<QWidget*>()) {
-      const QString name = widget->objectName();
-      if (name.isEmpty() || bound.contains(name)) continue;
-      if (result.controller->setOutlet(name, widget)) bound.insert(name);
-    }
-    for (const QString& name : listProperty(window, kControllerOutlets)) {
-      if (!bound.contains(name))
-        loading.problem(QString("missing outlet %1 of %2").arg(name, controllerClass));
-    }
+// Gives the controller every named widget it accepts; tells the outlets it must have and
+// did not get.
+void bindOutlets(LoadedInterface& result, Loading& loading) {
+  if (result.controller == nullptr) return;
+  QMainWindow* window = result.window.get();
+  QSet<QString> bound;
+  for (QWidget* widget : window->findChildren<QWidget*>()) {
+    const QString name = widget->objectName();
+    if (name.isEmpty() || bound.contains(name)) continue;
+    if (result.controller->setOutlet(name, widget)) bound.insert(name);
   }
+  const QString controllerClass = window->property(kControllerClass).toString();
+  for (const QString& name : listProperty(window, kControllerOutlets)) {
+    if (!bound.contains(name)) loading.problem(QString("missing outlet %1 of %2").arg(name, controllerClass));
+  }
+}
 
-  // Actions, from the controls and the menu items that name one.
+// Connects each control and menu item that names an action to its target.
+void bindActions(LoadedInterface& result, Loading& loading) {
   QSet<QString> unknownActions;
-  const QList<QObject*> senders = window->findChildren<QObject*>();
-  for (QObject* control : senders) {
+  for (QObject* control : result.window->findChildren<QObject*>()) {
     const QString action = control->property(kAction).toString();
     if (action.isEmpty()) continue;
     const QString targetName = control->property(kTarget).toString();
-    const bool toDelegate = targetName == "delegate";
     if (targetName == "application") {
       if (!connectTerminate(control, action))
         loading.problem(QString("unknown action %1 of the application").arg(action));
       continue;
     }
+    const bool toDelegate = targetName == "delegate";
     if (!toDelegate && !targetName.isEmpty() && targetName != "controller") {
       loading.problem(QString("unknown target %1 of %2").arg(targetName, control->objectName()));
       continue;
@@ -245,6 +250,21 @@ LoadedInterface loadInterfaceFile(const QString& path) {
       loading.problem(QString("control %1 cannot send action %2").arg(control->objectName(), action));
     }
   }
+}
+
+}  // namespace
+
+LoadedInterface loadInterfaceFile(const QString& path) {
+  LoadedInterface result;
+  Loading loading(result, path);
+  result.window = loadMainWindow(path, loading);
+  if (!result.window) return result;
+  result.bindings = std::make_shared<const bool>(true);
+  makeSeparators(result.window.get());
+
+  createObjects(result, loading);
+  bindOutlets(result, loading);
+  bindActions(result, loading);
 
   for (const auto& object : result.objects) object->awakeFromNib();
   if (result.controller != nullptr) result.controller->viewDidLoad();

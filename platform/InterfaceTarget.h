@@ -4,6 +4,8 @@
 #include <QString>
 #include <QWidget>
 
+#include "platform/ActionTable.h"
+
 namespace lorvanta {
 
 // An object that the main interface file creates and binds: outlets by object name,
@@ -14,6 +16,7 @@ class InterfaceTarget {
 
   // Sets outlet `name` to `widget`; false when the target has no such outlet.
   virtual bool setOutlet(const QString& name, QWidget* widget) = 0;
+  // Both usually answer from an ActionTable of the target's class.
   virtual bool respondsToAction(const QString& action) const = 0;
   // Runs action `action` (a known one) with the control or menu item that sent it.
   virtual void performAction(const QString& action, QObject* sender) = 0;

@@ -1,8 +1,13 @@
 #include "platform/SavePanel.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QStandardPaths>
+#include <QTimer>
 
 #include "platform/Application.h"
 
@@ -20,6 +25,42 @@ bool confirmReplace(QWidget* parent, const QString& path) {
   box.setObjectName("ReplaceQuestion");
   box.setDefaultButton(QMessageBox::No);
   return box.exec() == QMessageBox::Yes;
+}
+
+// What the launch's panels chose, and the folder of the last file that a save then made.
+struct Chosen {
+  QString file;
+  QString savedFolder;
+};
+
+Chosen& chosen() {
+  static Chosen memory;
+  return memory;
+}
+
+// The launch's first save starts in the user's music folder, or else at home; later ones
+// in the folder of the last save. A chosen file that was never made (the save failed) is
+// no save.
+QString startFolder() {
+  Chosen& memory = chosen();
+  if (!memory.file.isEmpty() && QFileInfo(memory.file).isFile()) {
+    memory.savedFolder = QFileInfo(memory.file).absolutePath();
+  }
+  memory.file.clear();
+  if (!memory.savedFolder.isEmpty() && QFileInfo(memory.savedFolder).isDir()) return memory.savedFolder;
+  const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+  if (!music.isEmpty() && QFileInfo(music).isDir()) return music;
+  return QDir::homePath();
+}
+
+// Selects the suggested name without its extension, so that typing replaces it.
+void selectNameForTyping(QFileDialog* dialog) {
+  auto* field = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+  if (field == nullptr) return;
+  const QString name = field->text();
+  const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+  field->setFocus();
+  field->setSelection(0, static_cast<int>(dot > 0 ? dot : name.size()));
 }
 
 }  // namespace
@@ -56,6 +97,9 @@ int SavePanel::runModal() {
     dialog.setNameFilters(filters);
     dialog.setDefaultSuffix(allowedFileTypes_.front());
   }
+  dialog.setDirectory(startFolder());
+  dialog.selectFile(QCoreApplication::translate("SavePanel", "Speech.wav"));
+  QTimer::singleShot(0, &dialog, [&dialog] { selectNameForTyping(&dialog); });
   for (;;) {
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return kCancel;
 
@@ -68,6 +112,7 @@ int SavePanel::runModal() {
     }
     if (path != selected && QFileInfo::exists(path) && !confirmReplace(&dialog, path)) continue;
     url_ = QUrl::fromLocalFile(path);
+    chosen().file = path;
     return kOK;
   }
 }

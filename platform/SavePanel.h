@@ -20,7 +20,9 @@ class SavePanel {
   void setExtensionHidden(bool hidden);
   void setAllowsOtherFileTypes(bool allows);
 
-  // Returns when the user closes the panel: kOK or kCancel.
+  // Returns when the user closes the panel: kOK or kCancel. The launch's first panel opens
+  // in the user's music folder (home when there is none), later ones in the folder of the
+  // last save; each suggests the name "Speech.wav", selected so that typing replaces it.
   int runModal();
   // The chosen file (with an allowed extension), after kOK.
   std::optional<QUrl> URL() const;

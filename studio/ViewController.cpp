@@ -160,34 +160,21 @@ bool ViewController::setOutlet(const QString& name, QWidget* widget) {
 
 namespace {
 
-using Action = void (ViewController::*)(QObject*);
-
-struct ActionEntry {
-  const char* name;
-  Action method;
-};
-
-constexpr ActionEntry kActions[] = {
+constexpr ActionTable<ViewController>::Entry kActionEntries[] = {
     {"playTTS", &ViewController::playTTS},
     {"test_save", &ViewController::test_save},
     {"set_rate_slider_action", &ViewController::set_rate_slider_action},
     {"set_picth_rate_textfield_action", &ViewController::set_picth_rate_textfield_action},
     {"voicePopupSelected", &ViewController::voicePopupSelected},
 };
-
-const ActionEntry* findAction(const QString& action) {
-  for (const ActionEntry& entry : kActions) {
-    if (action == QLatin1String(entry.name)) return &entry;
-  }
-  return nullptr;
-}
+constexpr ActionTable<ViewController> kActions(kActionEntries);
 
 }  // namespace
 
-bool ViewController::respondsToAction(const QString& action) const { return findAction(action) != nullptr; }
+bool ViewController::respondsToAction(const QString& action) const { return kActions.contains(action); }
 
 void ViewController::performAction(const QString& action, QObject* sender) {
-  if (const ActionEntry* entry = findAction(action)) (this->*(entry->method))(sender);
+  kActions.perform(*this, action, sender);
 }
 
 void ViewController::viewDidLoad() {

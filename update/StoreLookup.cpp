@@ -4,7 +4,6 @@
 
 #include <mutex>
 
-#include "update/ExitGate.h"
 #include "update/StoreReply.h"
 
 namespace lorvanta {
@@ -27,20 +26,21 @@ size_t appendBody(char* data, size_t size, size_t count, void* user) {
   return bytes;
 }
 
-// Called by libcurl now and then during the transfer, also while it waits for data.
-int abortWhenQuitting(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-  return ExitGate::shared().isClosed() ? 1 : 0;
+// Called by libcurl now and then during the transfer, also while it waits for data; a
+// value other than 0 ends the transfer.
+int abortWhenStopped(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<const std::stop_token*>(user)->stop_requested() ? 1 : 0;
 }
 
 }  // namespace
 
 void prepareStoreLookup() {
-  // Never undone: a worker may still be inside libcurl when the process exits.
+  // Never undone: libcurl's global state lives as long as the process.
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-std::optional<std::string> readURLContents(const std::string& url) {
+std::optional<QString> readURLContents(const std::string& url, std::stop_token stop) {
   prepareStoreLookup();
   CURL* curl = curl_easy_init();
   if (curl == nullptr) return std::nullopt;
@@ -56,12 +56,12 @@ std::optional<std::string> readURLContents(const std::string& url) {
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
   curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, abortWhenQuitting);
+  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, abortWhenStopped);
+  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &stop);
   const CURLcode result = curl_easy_perform(curl);
   curl_easy_cleanup(curl);
   if (result != CURLE_OK || transfer.tooLarge) return std::nullopt;
-  if (!isValidUTF8(transfer.body)) return std::nullopt;
-  return std::move(transfer.body);
+  return textFromUTF8(transfer.body);
 }
 
 }  // namespace lorvanta

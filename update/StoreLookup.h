@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QString>
 #include <optional>
+#include <stop_token>
 #include <string>
 
 namespace lorvanta {
@@ -8,11 +10,11 @@ namespace lorvanta {
 // Largest reply body the lookup accepts.
 inline constexpr size_t kMaxLookupReplyBytes = 1 << 20;
 
-// Reads `url` synchronously (HTTP GET) and returns the body as UTF-8 text, whatever the
+// Reads `url` synchronously (HTTP GET) and returns the body decoded as UTF-8, whatever the
 // status code. None when the transfer fails, the body is larger than kMaxLookupReplyBytes
-// or is not valid UTF-8, or the process begins to quit meanwhile. Sets no time-out of its
-// own. Any thread; call prepareStoreLookup() on the main thread first.
-std::optional<std::string> readURLContents(const std::string& url);
+// or is not valid UTF-8, or `stop` asks for a stop meanwhile (noticed within about a
+// second, also while the server keeps silent). Sets no time-out of its own. Any thread.
+std::optional<QString> readURLContents(const std::string& url, std::stop_token stop = {});
 
 // One-time libcurl set-up. Main thread, before any worker reads.
 void prepareStoreLookup();

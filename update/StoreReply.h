@@ -7,9 +7,10 @@
 
 namespace lorvanta {
 
-// True when `bytes` is well-formed UTF-8 (no overlong forms, surrogates or code points
-// past U+10FFFF).
-bool isValidUTF8(std::string_view bytes);
+// The text of `bytes` when they are well-formed UTF-8 (no overlong forms, surrogates, code
+// points past U+10FFFF, cut-short sequences or stray continuation bytes); none otherwise.
+// A byte order mark at the start is dropped.
+std::optional<QString> textFromUTF8(std::string_view bytes);
 
 // The top-level JSON object of `text`; an empty one when `text` is not JSON or its top
 // level is not an object.

@@ -3,6 +3,7 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <stop_token>
 #include <string>
 
 #include "platform/Dispatch.h"
@@ -38,10 +39,12 @@ class UpdateManager : public std::enable_shared_from_this<UpdateManager> {
   UpdateManager(const UpdateManager&) = delete;
   UpdateManager& operator=(const UpdateManager&) = delete;
 
-  // The check itself; runs on a worker thread of the manager's queue.
-  void checkForNewVersion();
+  // The check itself; runs on a worker thread of the manager's queue, and ends early when
+  // `stop` asks it to (the application quits).
+  void checkForNewVersion(std::stop_token stop = {});
 
-  // Main thread.
+  // Main thread. The alert appears once no key has been pressed for 1.5 s and no modal
+  // window is open, and takes no key in its first second.
   void showUpdateAlert(float installedVersion, float storeVersion, const QString& storeVersionString,
                        const QString& installedVersionString);
   // `storeVersionString` and `installedVersionString` are the ones the alert was shown with.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -278,6 +279,41 @@ TEST_F(MainInterfaceTest, ControlsSendTheControllerActions) {
   EXPECT_TRUE(has("set_picth_rate_textfield_action pitch_textfield"));
   EXPECT_TRUE(has("voicePopupSelected fVoicesPopUpButton"));
   EXPECT_EQ(a.size(), 7u);
+}
+
+TEST_F(MainInterfaceTest, ReturnAndEnterPressTheFocusedSpeakAndSaveButtons) {
+  LoadedInterface loaded = loadInterfaceFile(mainInterfacePath());
+  for (const char* name : {"saveButton", "speakButton"}) {
+    auto* button = loaded.window->findChild<QPushButton*>(name);
+    ASSERT_NE(button, nullptr);
+    for (const int key : {Qt::Key_Return, Qt::Key_Enter}) {
+      QKeyEvent press(QEvent::KeyPress, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+      QCoreApplication::sendEvent(button, &press);
+    }
+  }
+  const std::vector<QString> expected{"test_save saveButton", "test_save saveButton", "playTTS speakButton",
+                                      "playTTS speakButton"};
+  EXPECT_EQ(record().actions, expected);
+}
+
+// However many voices there are, the open list shows at most the 20 items the file asks for.
+TEST_F(MainInterfaceTest, VoiceListShowsAtMostTwentyItems) {
+  LoadedInterface loaded = loadInterfaceFile(mainInterfacePath());
+  loaded.window->show();
+  auto* box = qobject_cast<QComboBox*>(record().outlets["fVoicesPopUpButton"]);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->maxVisibleItems(), 20);
+  for (int i = 0; i < 131; ++i) box->addItem(QString("voice %1").arg(i));
+  box->setCurrentIndex(66);
+  box->showPopup();
+  QAbstractItemView* list = box->view();
+  ASSERT_TRUE(list->isVisible());
+  const QRect area = list->viewport()->rect();
+  const int first = list->indexAt(area.topLeft() + QPoint(1, 1)).row();
+  const int last = list->indexAt(area.bottomLeft() + QPoint(1, -1)).row();
+  EXPECT_GE(first, 0);
+  EXPECT_LE(last - first + 1, 20) << first << ".." << last;
+  box->hidePopup();
 }
 
 TEST_F(MainInterfaceTest, ClosingTheLastWindowQuitsAfterTheLaunchNotices) {

@@ -135,6 +135,81 @@ TEST(SavePanel, AFileThatExistsOnlyWithTheAddedExtensionIsReplacedOnlyWhenTheUse
   }
 }
 
+// The launch's first panel opens in the music folder (at home without one), later ones in
+// the folder of the last save; each suggests "Speech.wav", its name selected for typing over.
+// (The panels of the tests before made no file, which counts as no save.)
+TEST(SavePanel, StartsInTheMusicFolderThenWhereTheLastSaveWent) {
+  QTemporaryDir home;
+  const QByteArray savedHome = qgetenv("HOME");
+  qputenv("HOME", home.path().toLocal8Bit());
+  const QDir homeDir(home.path());
+  const QString userDirs = QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).filePath("user-dirs.dirs");
+
+  struct Seen {
+    QString folder, name, selected;
+  };
+  // Opens a panel and records it, then saves as "first" in `saveIn`, or cancels.
+  auto open = [](const QString& saveIn) {
+    Seen seen;
+    whenPanelShows([&](QFileDialog* dialog) {
+      seen.folder = dialog->directory().absolutePath();
+      if (auto* field = dialog->findChild<QLineEdit*>("fileNameEdit")) {
+        seen.name = field->text();
+        seen.selected = field->selectedText();
+      }
+      if (saveIn.isEmpty()) {
+        dialog->reject();
+      } else {
+        typeAndSave(dialog, saveIn, "first");
+      }
+    });
+    SavePanel panel;
+    panel.setAllowedFileTypes({"wav"});
+    panel.runModal();
+    return seen;
+  };
+
+  const Seen atHome = open({});
+  EXPECT_EQ(atHome.folder, home.path());
+  EXPECT_EQ(atHome.name, "Speech.wav");
+  EXPECT_EQ(atHome.selected, "Speech");
+
+  ASSERT_TRUE(homeDir.mkdir("Music"));
+  EXPECT_EQ(open({}).folder, homeDir.filePath("Music"));
+
+  // The music folder the user's folder settings name.
+  ASSERT_TRUE(homeDir.mkdir("Musik"));
+  {
+    QFile file(userDirs);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("XDG_MUSIC_DIR=\"$HOME/Musik\"\n");
+  }
+  EXPECT_EQ(open({}).folder, homeDir.filePath("Musik"));
+  QFile::remove(userDirs);
+
+  // A place chosen where no file was then made (the save failed) changes nothing.
+  ASSERT_TRUE(homeDir.mkdir("failed"));
+  open(homeDir.filePath("failed"));
+  EXPECT_EQ(open({}).folder, homeDir.filePath("Music"));
+
+  ASSERT_TRUE(homeDir.mkdir("out"));
+  open(homeDir.filePath("out"));
+  {
+    QFile saved(homeDir.filePath("out/first.wav"));  // as the save makes it
+    ASSERT_TRUE(saved.open(QIODevice::WriteOnly));
+  }
+  const Seen second = open({});
+  EXPECT_EQ(second.folder, homeDir.filePath("out"));
+  EXPECT_EQ(second.name, "Speech.wav");
+  EXPECT_EQ(second.selected, "Speech");
+
+  // The last save's folder gone: as at the first save.
+  ASSERT_TRUE(QDir(homeDir.filePath("out")).removeRecursively());
+  EXPECT_EQ(open({}).folder, homeDir.filePath("Music"));
+
+  qputenv("HOME", savedHome);
+}
+
 TEST(SavePanel, CancelGivesZeroAndNoURL) {
   SavePanel panel;
   panel.setAllowedFileTypes({"wav"});

@@ -4,6 +4,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QWidget>
@@ -15,14 +16,30 @@
 
 namespace {
 
+// True while a thread of this process has the name `name`.
+bool threadNamed(const QString& name) {
+  const QDir tasks("/proc/self/task");
+  for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    QFile comm(tasks.filePath(task + "/comm"));
+    if (comm.open(QIODevice::ReadOnly) && QString::fromUtf8(comm.readAll()).trimmed() == name) return true;
+  }
+  return false;
+}
+
 // Child mode: start a check against the given address, then quit as soon as standard input
-// becomes readable (the parent closes it) and return from main.
+// becomes readable (the parent closes it) and return from main; 3 when the check's worker
+// still runs once the application object is gone.
 int quitDuringCheck(int argc, char** argv, const char* url) {
-  QApplication app(argc, argv);
-  lorvanta::UpdateManager::create(url);
-  QSocketNotifier stdinReadable(0, QSocketNotifier::Read);
-  QObject::connect(&stdinReadable, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-  return QApplication::exec();
+  int code = 0;
+  {
+    QApplication app(argc, argv);
+    lorvanta::UpdateManager::create(url);
+    QSocketNotifier stdinReadable(0, QSocketNotifier::Read);
+    QObject::connect(&stdinReadable, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+    code = QApplication::exec();
+  }
+  if (threadNamed("UpdateManager")) return 3;
+  return code;
 }
 
 // Child mode: show the alert for 1.0 against 1.2 with the program's own string tables and

@@ -48,7 +48,7 @@ TEST(StoreReplyTest, StoreVersionIsTheLastResultsVersion) {
   }
 }
 
-TEST(StoreReplyTest, Utf8CheckRejectsEveryMalformedForm) {
+TEST(StoreReplyTest, Utf8DecodingRejectsEveryMalformedForm) {
   struct Case {
     std::string bytes;
     bool valid;
@@ -60,6 +60,7 @@ TEST(StoreReplyTest, Utf8CheckRejectsEveryMalformedForm) {
       {"\xF0\x9F\x98\x80", true},      // U+1F600
       {"\xF4\x8F\xBF\xBF", true},      // U+10FFFF
       {std::string("a\0b", 3), true},  // NUL is a character
+      {"\xEF\xBB\xBF{}", true},        // a byte order mark stays
       {"\xE9", false},                 // Latin-1 é
       {"\xC0\xAF", false},             // overlong '/'
       {"\xE0\x80\xAF", false},         // overlong, three bytes
@@ -72,7 +73,13 @@ TEST(StoreReplyTest, Utf8CheckRejectsEveryMalformedForm) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.bytes));
-    EXPECT_EQ(isValidUTF8(c.bytes), c.valid);
+    const std::optional<QString> text = textFromUTF8(c.bytes);
+    EXPECT_EQ(text.has_value(), c.valid);
+    if (text) {
+      // The same characters, less a leading byte order mark.
+      const std::string expected = c.bytes.starts_with("\xEF\xBB\xBF") ? c.bytes.substr(3) : c.bytes;
+      EXPECT_EQ(text->toUtf8().toStdString(), expected);
+    }
   }
 }
 

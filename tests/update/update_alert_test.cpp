@@ -1,15 +1,20 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+#include <QFileDialog>
 #include <QKeyEvent>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QTimer>
 #include <QUrl>
 #include <QWidget>
 #include <memory>
 
 #include "FixtureHttpServer.h"
 #include "UpdateTestSupport.h"
+#include "platform/SavePanel.h"
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"
 #include "update/UpdateManager.h"
@@ -164,6 +169,8 @@ TEST_F(UpdateAlertTest, EachAnswerHasItsOwnEffect) {
         testing::alertButton(box, "以后再说")->click();
         break;
       case Answer::Escape: {
+        // Keys count once the alert has been up for a second.
+        testing::waitUntil([] { return false; }, 1.1);
         QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
         QCoreApplication::sendEvent(box, &escape);
         break;
@@ -187,6 +194,104 @@ TEST_F(UpdateAlertTest, EachAnswerHasItsOwnEffect) {
       EXPECT_EQ(testing::settingsFileContents(), before);
     }
   }
+}
+
+// Presses and releases `key` where the keyboard's input goes now: the focused widget, else
+// `fallback`.
+void typeKey(QWidget* fallback, int key, const QString& text = {}) {
+  QWidget* target = QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : fallback;
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+  QCoreApplication::sendEvent(target, &press);
+  QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+  QCoreApplication::sendEvent(target, &release);
+}
+
+void typeText(QWidget* fallback, QChar c) {
+  const int key = c == ' ' ? Qt::Key_Space : Qt::Key_A + (c.toLatin1() - 'a');
+  typeKey(fallback, key, QString(c));
+}
+
+void pause(double seconds) {
+  testing::waitUntil([] { return false; }, seconds);
+}
+
+// The check comes due while the user types into the text view: every key reaches the text
+// view, and the alert appears only once the keyboard has been quiet for 1.5 s.
+TEST_F(UpdateAlertTest, KeysTypedWhileTheAlertComesDueReachTheTextView) {
+  auto* text = new QPlainTextEdit(window_.get());
+  text->show();
+  window_->activateWindow();
+  text->setFocus();
+  bundle_ = std::make_unique<FixtureBundle>("1.0");
+  server_.setReply("/lookup", {200, testing::lookupReply("1.2"), "", false});
+  manager_ = UpdateManager::create(server_.url("/lookup?id=1482726981"));
+
+  // 150 ms a key, from the check's start to well past the moment the alert is due.
+  const QString typed = "my file name for the speech";
+  bool alertWhileTyping = false;
+  for (const QChar c : typed) {
+    typeText(text, c);
+    pause(0.15);
+    alertWhileTyping = alertWhileTyping || testing::visibleAlert() != nullptr;
+  }
+  QElapsedTimer sinceLastKey;
+  sinceLastKey.start();
+  EXPECT_FALSE(alertWhileTyping);
+  ASSERT_TRUE(testing::waitUntil([] { return testing::visibleAlert() != nullptr; }));
+  EXPECT_GE(sinceLastKey.elapsed(), 1500 - 150);
+  EXPECT_EQ(text->toPlainText(), typed);
+  // No button was pressed: the manager waits for an answer, nothing was opened or stored.
+  EXPECT_FALSE(manager_.expired());
+  EXPECT_TRUE(opened_.empty());
+  EXPECT_FALSE(UserDefaults::standard().hasKey(kNoAlertAgainKey));
+  testing::alertButton(testing::visibleAlert(), "以后再说")->click();
+}
+
+// The check comes due while the save panel is open: the alert appears after it closes.
+TEST_F(UpdateAlertTest, WaitsUntilTheSavePanelHasClosed) {
+  bundle_ = std::make_unique<FixtureBundle>("1.0");
+  server_.setReply("/lookup", {200, testing::lookupReply("1.2"), "", false});
+  manager_ = UpdateManager::create(server_.url("/lookup?id=1482726981"));
+  QElapsedTimer started;
+  started.start();
+  bool alertWhilePanelOpen = false;
+  auto* watch = new QTimer(qApp);
+  QObject::connect(watch, &QTimer::timeout, watch, [&] {
+    auto* panel = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (panel == nullptr) return;
+    alertWhilePanelOpen = alertWhilePanelOpen || testing::visibleAlert() != nullptr;
+    if (started.elapsed() > 4000) {
+      watch->deleteLater();
+      watch->stop();
+      panel->reject();
+    }
+  });
+  watch->start(20);
+  SavePanel panel;
+  panel.setAllowedFileTypes({"wav"});
+  EXPECT_EQ(panel.runModal(), SavePanel::kCancel);
+  EXPECT_FALSE(alertWhilePanelOpen);
+  ASSERT_TRUE(testing::waitUntil([] { return testing::visibleAlert() != nullptr; }));
+  testing::alertButton(testing::visibleAlert(), "以后再说")->click();
+  EXPECT_TRUE(testing::waitUntil([this] { return manager_.expired(); }));
+}
+
+// Keys in the alert's first second press nothing; after it, Return presses the default button.
+TEST_F(UpdateAlertTest, KeysInTheAlertsFirstSecondPressNothing) {
+  QMessageBox* box = alertFor("1.0", "1.2");
+  ASSERT_NE(box, nullptr);
+  for (const int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space, Qt::Key_Escape}) {
+    typeKey(box->defaultButton(), key, key == Qt::Key_Space ? " " : "");
+  }
+  pause(0.1);
+  EXPECT_EQ(testing::visibleAlert(), box);
+  EXPECT_FALSE(manager_.expired());
+  EXPECT_TRUE(opened_.empty());
+
+  pause(1.0);
+  typeKey(box->defaultButton(), Qt::Key_Return);
+  EXPECT_TRUE(testing::waitUntil([this] { return manager_.expired(); }));
+  EXPECT_EQ(opened_, std::vector<QString>{kUpdatePageAddress});
 }
 
 // Skip 1.2 while 1.0 is installed: the next check is quiet, a later 1.3 is offered again.

@@ -302,7 +302,7 @@ TEST(UpdateAddresses, LookupIsPlainHttpWithOneDigitsIdAndTheProductPageIsHttps) 
 }
 
 // A lookup server that takes the request and never answers must not keep the program from
-// quitting.
+// quitting; the check's worker ends with the application (the child says 3 otherwise).
 TEST(UpdateCheckQuitTest, QuittingDoesNotWaitForTheCheck) {
   FixtureHttpServer server;
   server.setReply("/lookup", {200, "", "", true});
