@@ -161,4 +161,11 @@
         <translation>保存</translation>
     </message>
 </context>
+<context>
+    <name>SavePanel</name>
+    <message>
+        <source>Speech.wav</source>
+        <translation>语音.wav</translation>
+    </message>
+</context>
 </TS>

@@ -17,7 +17,7 @@ namespace {
 // How long a start may wait for the server, in all.
 constexpr pa_usec_t kConnectTimeout = 3 * PA_USEC_PER_SEC;
 // Sound the server keeps buffered for the stream (its target length).
-constexpr pa_usec_t kTargetLatency = 100 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t kTargetLatency = 50 * PA_USEC_PER_MSEC;
 // A stream that has not been asked for sound for this long counts as failed: once it
 // plays, and while the server holds back its start (an idle sink may wake slowly).
 constexpr pa_usec_t kSilenceLimit = PA_USEC_PER_SEC;
