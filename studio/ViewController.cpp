@@ -3,9 +3,6 @@
 
 #include "studio/ViewController.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -17,8 +14,6 @@
 #include <QSlider>
 #include <QUuid>
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <string>
 #include <utility>
 
@@ -28,6 +23,7 @@
 #include "platform/SavePanel.h"
 #include "studio/ConsoleLine.h"
 #include "studio/audio/AudioOutputDevice.h"
+#include "studio/audio/ReplacingAudioFile.h"
 #include "studio/speech/EspeakSpeechSynthesizer.h"
 
 namespace lorvanta {
@@ -40,6 +36,8 @@ using studio::printLine;
 constexpr uint32_t kMaximumRenderFrameCount = 8096;
 // Consecutive render passes that leave the sample time where it was before the save gives up.
 constexpr int kMaximumIdleRenderPasses = 16;
+// The reason a save gives when the engine did not say why it rendered nothing.
+constexpr const char* kRenderFailure = "the speech could not be rendered";
 
 std::unique_ptr<AudioEngine> makeEngine(const StudioServices& services) {
   if (services.makeOutputDevice) return std::make_unique<AudioEngine>(services.makeOutputDevice());
@@ -71,14 +69,6 @@ class BusyPointer {
   BusyPointer(const BusyPointer&) = delete;
   BusyPointer& operator=(const BusyPointer&) = delete;
 };
-
-// Flushes the entries of `folder` to disk, so that a rename in it lasts.
-void syncFolder(const QString& folder) {
-  const int descriptor = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (descriptor < 0) return;
-  ::fsync(descriptor);
-  ::close(descriptor);
-}
 
 }  // namespace
 
@@ -341,112 +331,74 @@ void ViewController::renderToFile() {
   if (!destination) return;
   // The window takes no input until the closing sequence has run; show it.
   std::optional<BusyPointer> busy(std::in_place);
+  const std::string failure = saveInto(*destination);
+  busy.reset();
+  if (!failure.empty()) {
+    warn(failureSentence(QStringLiteral("The speech could not be saved to '%1'")
+                             .arg(QFileInfo(destination->toLocalFile()).fileName()),
+                         failure));
+  }
+}
 
+std::string ViewController::saveInto(const QUrl& destination) {
   const AudioFormat renderFormat = audioFile->processingFormat();
   playerNode->scheduleFile(audioFile);
-
-  const QString path = destination->toLocalFile();
-  // The speech is written beside the destination, under a hidden name of its own, and takes
-  // the destination's place only once it is complete: a failed save leaves the old file.
-  const QString folder = QFileInfo(path).absolutePath();
-  const QString partPath = QDir(folder).filePath(
-      QStringLiteral(".lorvanta-") + QUuid::createUuid().toString(QUuid::Id128) + QStringLiteral(".wav"));
-
-  std::shared_ptr<AudioFile> output;
-  bool manualRendering = false;
-  std::string failure;
-  // The closing steps that apply to how far the save got; then the new file is put in
-  // place, or removed, and a failure is told.
-  auto end = [&] {
-    const bool wroteFile = output != nullptr;
-    if (output) {
-      AudioError error;
-      if (!output->close(&error) && failure.empty()) failure = error.message;
-      output.reset();
-    }
-    audioEngine->stop();
-    playerNode->stop();
-    audioEngine->reset();
-    playerNode->reset();
-    auTimePitch->reset();
-    if (manualRendering) audioEngine->disableManualRenderingMode();
-
-    if (wroteFile) {
-      const QByteArray from = QFile::encodeName(partPath);
-      if (failure.empty() && ::rename(from.constData(), QFile::encodeName(path).constData()) != 0) {
-        failure = std::strerror(errno);
-      }
-      if (failure.empty()) {
-        syncFolder(folder);
-      } else {
-        ::unlink(from.constData());
-      }
-    }
-    busy.reset();
-    if (!failure.empty()) {
-      warn(failureSentence(
-          QStringLiteral("The speech could not be saved to '%1'").arg(QFileInfo(path).fileName()), failure));
-    }
-  };
-  const std::string renderFailure = "the speech could not be rendered";
 
   AudioError error;
   if (!audioEngine->enableManualRenderingMode(AudioEngineManualRenderingMode::Offline, renderFormat,
                                               kMaximumRenderFrameCount, &error)) {
-    failure = error.message.empty() ? renderFailure : error.message;
-    end();
-    return;
+    closeRender(false);
+    return error.message.empty() ? kRenderFailure : error.message;
   }
-  manualRendering = true;
-
   if (audioEngine->startAndReturnError()) playerNode->play();
 
   const AudioFileSettings settings = audioFile->fileFormat().settings;
-  printLine(destination->toString(QUrl::FullyEncoded).toStdString());
+  printLine(destination.toString(QUrl::FullyEncoded).toStdString());
 
-  // A folder of that name is left alone; the file could never take its place.
-  if (QFileInfo(path).isDir()) {
-    failure = std::strerror(EISDIR);
-    end();
-    return;
-  }
-  // The ".wav" ending of the hidden name keeps the container the destination asks for.
-  output = AudioFile::openForWriting(partPath.toStdString(), settings, &error);
+  std::string failure;
+  // Written beside the destination; it takes the destination's place only once complete.
+  std::unique_ptr<ReplacingAudioFile> output =
+      ReplacingAudioFile::openReplacing(destination.toLocalFile().toStdString(), settings, &error);
   if (!output) {
     failure = error.message;
-    end();
-    return;
+  } else if (renderPasses(*output, &failure) == RenderEnd::Complete && !output->commit(&error)) {
+    failure = error.message;
   }
+  // A file that did not take the destination's place goes.
+  output.reset();
+  closeRender(true);
+  return failure;
+}
 
+ViewController::RenderEnd ViewController::renderPasses(ReplacingAudioFile& output, std::string* failure) {
   const std::unique_ptr<AudioPCMBuffer> renderBuffer = AudioPCMBuffer::create(
       audioEngine->manualRenderingFormat(), audioEngine->manualRenderingMaximumFrameCount());
   if (!renderBuffer) {
-    failure = renderFailure;
-    end();
-    return;
+    *failure = kRenderFailure;
+    return RenderEnd::Failed;
   }
 
   int idlePasses = 0;
-  for (;;) {
-    const int64_t sampleTime = audioEngine->manualRenderingSampleTime();
-    const int64_t length = audioFile->length();
-    if (sampleTime >= length) break;
-
-    const auto frames =
-        static_cast<uint32_t>(std::min<int64_t>(renderBuffer->frameCapacity(), length - sampleTime));
-    AudioError renderError;
-    const AudioEngineManualRenderingStatus status =
-        audioEngine->renderOffline(frames, *renderBuffer, &renderError);
-    if (status == AudioEngineManualRenderingStatus::Error && renderError.code == 0) break;
-    if (status == AudioEngineManualRenderingStatus::Success && renderError.code == 0) {
-      AudioError writeError;
-      // A disk that refused one pass takes no more: the save has failed.
-      if (!output->writeFromBuffer(*renderBuffer, &writeError)) {
-        failure = writeError.message;
+  for (int64_t sampleTime = audioEngine->manualRenderingSampleTime(); sampleTime < audioFile->length();
+       sampleTime = audioEngine->manualRenderingSampleTime()) {
+    const auto frames = static_cast<uint32_t>(
+        std::min<int64_t>(renderBuffer->frameCapacity(), audioFile->length() - sampleTime));
+    AudioError error;
+    switch (audioEngine->renderOffline(frames, *renderBuffer, &error)) {
+      case AudioEngineManualRenderingStatus::Success:
+        // A disk that refused one pass takes no more: the save has failed.
+        if (!output.writeFromBuffer(*renderBuffer, &error)) {
+          *failure = error.message;
+          return RenderEnd::Failed;
+        }
         break;
-      }
+      case AudioEngineManualRenderingStatus::Error:
+        *failure = error.message.empty() ? kRenderFailure : error.message;
+        return RenderEnd::Failed;
+      default:
+        // Nothing rendered; the loop's test decides, within the bound on idle passes.
+        break;
     }
-
     if (audioEngine->manualRenderingSampleTime() > sampleTime) {
       idlePasses = 0;
     } else if (++idlePasses >= kMaximumIdleRenderPasses) {
@@ -454,10 +406,20 @@ void ViewController::renderToFile() {
     }
   }
   // Every frame of the temporary file must have been rendered and written.
-  if (failure.empty() && audioEngine->manualRenderingSampleTime() < audioFile->length())
-    failure = renderFailure;
+  if (audioEngine->manualRenderingSampleTime() < audioFile->length()) {
+    *failure = kRenderFailure;
+    return RenderEnd::Failed;
+  }
+  return RenderEnd::Complete;
+}
 
-  end();
+void ViewController::closeRender(bool manualRendering) {
+  audioEngine->stop();
+  playerNode->stop();
+  audioEngine->reset();
+  playerNode->reset();
+  auTimePitch->reset();
+  if (manualRendering) audioEngine->disableManualRenderingMode();
 }
 
 }  // namespace lorvanta

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "platform/Bundle.h"
 #include "platform/Controls.h"
@@ -21,6 +22,8 @@
 #include "studio/speech/SpeechSynthesizer.h"
 
 namespace lorvanta {
+
+class ReplacingAudioFile;
 
 // What the window's controller is built from; empty members take the real components
 // (the default output device, espeak-ng posting to the main queue).
@@ -94,6 +97,14 @@ class ViewController final : public InterfaceTarget, public SpeechSynthesizerDel
   // Both initialisers run the same steps.
   explicit ViewController(StudioServices services);
   void stopAfterPlayback();
+  // The save road after the panel: schedules, renders into `destination` and runs the
+  // closing sequence. Returns what to tell of a failure; empty when saved.
+  std::string saveInto(const QUrl& destination);
+  enum class RenderEnd { Complete, Failed };
+  // Every pass of the render into `output`; `failure` says why one failed.
+  RenderEnd renderPasses(ReplacingAudioFile& output, std::string* failure);
+  // Stops and resets the engine and the nodes; `manualRendering` switches that mode off.
+  void closeRender(bool manualRendering);
   void outputDeviceFailed(uint64_t generation, const std::string& message);
   // Ends a request that failed: `message` on stderr and in a warning on the window.
   void warn(const QString& message);
