@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -194,6 +195,49 @@ TEST_F(SaveRoadTest, AnExistingDestinationIsReplaced) {
   EXPECT_EQ(saved.info.frames, tone_->frames);
   EXPECT_EQ(saved.info.format & SF_FORMAT_TYPEMASK, SF_FORMAT_WAV);
   EXPECT_EQ(entries(folder_.path()), QStringList{"old.wav"});
+}
+
+TEST_F(SaveRoadTest, ASaveKeepsLinksAndTheModeOfTheFileItReplaces) {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  const QString target = folder_.filePath("target.wav");
+  const struct {
+    QString typed;    // into the panel
+    QString written;  // the file that must hold the new speech
+    bool existing;    // a file was there before
+    mode_t mode;      // of the file before, and what the saved one must have
+  } cases[] = {
+      {folder_.filePath("new.wav"), folder_.filePath("new.wav"), false, 0666 & ~mask},
+      {folder_.filePath("private.wav"), folder_.filePath("private.wav"), true, 0640},
+      {folder_.filePath("link.wav"), target, true, 0604},
+  };
+  ASSERT_EQ(::symlink("target.wav", folder_.filePath("link.wav").toLocal8Bit().constData()), 0);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed.toStdString());
+    const QByteArray written = c.written.toLocal8Bit();
+    if (c.existing) {
+      ToneState old;
+      old.frames = 100;
+      ASSERT_TRUE(roadtest::writeTone(c.written.toStdString(), old));
+      ASSERT_EQ(::chmod(written.constData(), c.mode), 0);
+      // Root may give it away: the saved file stays with its owner and group.
+      if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(written.constData(), 4321, 4321), 0);
+      }
+    }
+    EXPECT_EQ(save(c.typed), line(c.typed) + line(c.typed));
+    EXPECT_EQ(warning(), QString());
+    EXPECT_EQ(readSound(c.written.toStdString()).info.frames, tone_->frames);
+    struct stat status {};
+    ASSERT_EQ(::stat(written.constData(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, c.mode);
+    if (c.existing && ::geteuid() == 0) {
+      EXPECT_EQ(status.st_uid, 4321u);
+      EXPECT_EQ(status.st_gid, 4321u);
+    }
+  }
+  EXPECT_EQ(QFileInfo(folder_.filePath("link.wav")).symLinkTarget(), target);
+  EXPECT_EQ(entries(folder_.path()), (QStringList{"link.wav", "new.wav", "private.wav", "target.wav"}));
 }
 
 TEST_F(SaveRoadTest, APlaceThatCannotTakeTheFileLeavesNothingAndIsTold) {
