@@ -3,6 +3,9 @@
 
 #include "studio/ViewController.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -14,6 +17,8 @@
 #include <QSlider>
 #include <QUuid>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -59,6 +64,26 @@ QString failureSentence(const QString& what, const std::string& reason) {
 // A request's temporary file; one that is already gone is no fault.
 void removeTemporaryFile(const std::optional<QUrl>& url) {
   if (url) QFile::remove(url->toLocalFile());
+}
+
+// The temporary file opened for reading; on failure `error` says why in plain words: the
+// system's reason when the file cannot be opened at all (removed, no permission).
+std::shared_ptr<AudioFile> openTemporaryFile(const std::string& path, AudioError* error) {
+  AudioError failure;
+  std::shared_ptr<AudioFile> file = AudioFile::openForReading(path, &failure);
+  if (file || error == nullptr) return file;
+  const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0) {
+    failure.message = std::strerror(errno);
+  } else {
+    ::close(descriptor);
+    // The reader's message names the file, which the user never chose: its cause only.
+    const auto cause = failure.message.rfind(": ");
+    if (failure.message.find(path) != std::string::npos && cause != std::string::npos)
+      failure.message.erase(0, cause + 2);
+  }
+  *error = failure;
+  return nullptr;
 }
 
 // The busy pointer over the whole application while it lives.
@@ -230,9 +255,16 @@ void ViewController::speechSynthesizerDidFinishSpeaking(SpeechSynthesizer& sende
     return;
   }
   const bool isSave = tts_is_save;
-  setUpAudioGraph();
+  AudioError error;
+  setUpAudioGraph(&error);
   // The temporary file could not be opened: nothing to play or save; the request ends.
-  if (!audioFile->isOpen()) return;
+  if (!audioFile->isOpen()) {
+    warn(failureSentence(
+        isSave ? QCoreApplication::translate("ViewController", "The speech could not be saved")
+               : QCoreApplication::translate("ViewController", "The speech could not be played"),
+        error.message));
+    return;
+  }
   if (isSave) {
     renderToFile();
   } else {
@@ -240,9 +272,9 @@ void ViewController::speechSynthesizerDidFinishSpeaking(SpeechSynthesizer& sende
   }
 }
 
-void ViewController::setUpAudioGraph() {
+void ViewController::setUpAudioGraph(AudioError* error) {
   std::shared_ptr<AudioFile> opened;
-  if (aiff_tem_URL) opened = AudioFile::openForReading(aiff_tem_URL->toLocalFile().toStdString());
+  if (aiff_tem_URL) opened = openTemporaryFile(aiff_tem_URL->toLocalFile().toStdString(), error);
   if (!opened) {
     // Stands for no file; the graph is left as it was.
     audioFile = std::make_shared<AudioFile>();

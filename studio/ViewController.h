@@ -61,7 +61,8 @@ class ViewController final : public InterfaceTarget, public SpeechSynthesizerDel
   void set_rate_slider_action(QObject* sender);
   void set_picth_rate_textfield_action(QObject* sender);
   void playTTS(QObject* sender);
-  void setUpAudioGraph();
+  // `error` says why the temporary file could not be opened, when it could not.
+  void setUpAudioGraph(AudioError* error = nullptr);
   void startPlayback();
   void renderToFile();
   void test_save(QObject* sender);
