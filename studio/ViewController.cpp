@@ -23,6 +23,7 @@
 #include <utility>
 
 #include "platform/Alert.h"
+#include "platform/Application.h"
 #include "platform/MainQueue.h"
 #include "platform/NumberTextQt.h"
 #include "platform/SavePanel.h"
@@ -413,6 +414,8 @@ ViewController::RenderEnd ViewController::renderPasses(ReplacingAudioFile& outpu
   int idlePasses = 0;
   for (int64_t sampleTime = audioEngine->manualRenderingSampleTime(); sampleTime < audioFile->length();
        sampleTime = audioEngine->manualRenderingSampleTime()) {
+    // The program is asked to end: the save ends here, without a word.
+    if (quitSignalReceived()) return RenderEnd::Stopped;
     const auto frames = static_cast<uint32_t>(
         std::min<int64_t>(renderBuffer->frameCapacity(), audioFile->length() - sampleTime));
     AudioError error;

@@ -101,8 +101,9 @@ class ViewController final : public InterfaceTarget, public SpeechSynthesizerDel
   // The save road after the panel: schedules, renders into `destination` and runs the
   // closing sequence. Returns what to tell of a failure; empty when saved.
   std::string saveInto(const QUrl& destination);
-  enum class RenderEnd { Complete, Failed };
-  // Every pass of the render into `output`; `failure` says why one failed.
+  enum class RenderEnd { Complete, Failed, Stopped };
+  // Every pass of the render into `output`; `failure` says why one failed. Stopped: the
+  // program was asked to end.
   RenderEnd renderPasses(ReplacingAudioFile& output, std::string* failure);
   // Stops and resets the engine and the nodes; `manualRendering` switches that mode off.
   void closeRender(bool manualRendering);
