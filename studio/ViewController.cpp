@@ -9,11 +9,13 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QProgressDialog>
 #include <QSlider>
 #include <QUuid>
 #include <algorithm>
@@ -66,6 +68,66 @@ QString failureSentence(const QString& what, const std::string& reason) {
 void removeTemporaryFile(const std::optional<QUrl>& url) {
   if (url) QFile::remove(url->toLocalFile());
 }
+
+// A render that lasts longer than this shows how far it has come.
+constexpr qint64 kProgressDelayMs = 500;
+// How often a render attends to the window: its painting, the progress and Cancel.
+constexpr qint64 kProgressIntervalMs = 25;
+constexpr int kProgressSteps = 1000;
+
+// How far a save's render has come, shown once it has lasted longer than half a second in a
+// window-modal dialog named after the destination file, with a Cancel button. Until then
+// only the window's painting is attended to; afterwards the dialog blocks the window, so
+// no input reaches it and no action runs.
+class RenderProgress {
+ public:
+  RenderProgress(QWidget* window, QString fileName) : window_(window), fileName_(std::move(fileName)) {
+    clock_.start();
+  }
+  RenderProgress(const RenderProgress&) = delete;
+  RenderProgress& operator=(const RenderProgress&) = delete;
+
+  // Before every pass: true when the render is to stop (Cancel, or a quit signal).
+  bool stopRequested(int64_t done, int64_t total) {
+    if (quitSignalReceived()) return true;
+    const qint64 now = clock_.elapsed();
+    if (now < nextLook_) return false;
+    nextLook_ = now + kProgressIntervalMs;
+    if (!dialog_ && window_ != nullptr && now >= kProgressDelayMs) show();
+    if (!dialog_) {
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+      return quitSignalReceived();
+    }
+    dialog_->setValue(static_cast<int>(done * kProgressSteps / std::max<int64_t>(total, 1)));
+    QCoreApplication::processEvents();
+    return dialog_->wasCanceled() || quitSignalReceived();
+  }
+
+  void close() { dialog_.reset(); }
+
+ private:
+  void show() {
+    dialog_ = std::make_unique<QProgressDialog>(window_);
+    dialog_->setWindowModality(Qt::WindowModal);
+    dialog_->setWindowTitle(fileName_);
+    dialog_->setLabelText(QCoreApplication::translate("ViewController", "Saving '%1'…").arg(fileName_));
+    dialog_->setRange(0, kProgressSteps);
+    dialog_->setAutoReset(false);
+    dialog_->setAutoClose(false);
+    dialog_->setMinimumDuration(0);
+    // Wide enough for the file's name in the title.
+    dialog_->setMinimumWidth(dialog_->fontMetrics().averageCharWidth() * 48);
+    dialog_->show();
+    // Busy, but Cancel may be clicked.
+    QApplication::changeOverrideCursor(Qt::BusyCursor);
+  }
+
+  QWidget* const window_;
+  const QString fileName_;
+  QElapsedTimer clock_;
+  qint64 nextLook_ = 0;
+  std::unique_ptr<QProgressDialog> dialog_;
+};
 
 // The temporary file opened for reading; on failure `error` says why in plain words: the
 // system's reason when the file cannot be opened at all (removed, no permission).
@@ -362,9 +424,20 @@ void ViewController::renderToFile() {
 
   const std::optional<QUrl> destination = askSaveURL();
   if (!destination) return;
+  // The save takes the engine over: what a playback still has on its way is stale.
+  playbackGeneration_->fetch_add(1, std::memory_order_acq_rel);
+  QWidget* window = fSpokenTextView.widget() != nullptr ? fSpokenTextView.widget()->window() : nullptr;
+  // The panel's picture goes before the render begins.
+  if (window != nullptr) {
+    window->repaint();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  }
   // The window takes no input until the closing sequence has run; show it.
   std::optional<BusyPointer> busy(std::in_place);
-  const std::string failure = saveInto(*destination);
+  RenderProgress progress(window, QFileInfo(destination->toLocalFile()).fileName());
+  const std::string failure = saveInto(
+      *destination, [&progress](int64_t done, int64_t total) { return progress.stopRequested(done, total); });
+  progress.close();
   busy.reset();
   if (!failure.empty()) {
     warn(failureSentence(QStringLiteral("The speech could not be saved to '%1'")
@@ -373,7 +446,7 @@ void ViewController::renderToFile() {
   }
 }
 
-std::string ViewController::saveInto(const QUrl& destination) {
+std::string ViewController::saveInto(const QUrl& destination, const StopTest& stopRequested) {
   const AudioFormat renderFormat = audioFile->processingFormat();
   playerNode->scheduleFile(audioFile);
 
@@ -394,7 +467,8 @@ std::string ViewController::saveInto(const QUrl& destination) {
       ReplacingAudioFile::openReplacing(destination.toLocalFile().toStdString(), settings, &error);
   if (!output) {
     failure = error.message;
-  } else if (renderPasses(*output, &failure) == RenderEnd::Complete && !output->commit(&error)) {
+  } else if (renderPasses(*output, stopRequested, &failure) == RenderEnd::Complete &&
+             !output->commit(&error)) {
     failure = error.message;
   }
   // A file that did not take the destination's place goes.
@@ -403,7 +477,8 @@ std::string ViewController::saveInto(const QUrl& destination) {
   return failure;
 }
 
-ViewController::RenderEnd ViewController::renderPasses(ReplacingAudioFile& output, std::string* failure) {
+ViewController::RenderEnd ViewController::renderPasses(ReplacingAudioFile& output,
+                                                       const StopTest& stopRequested, std::string* failure) {
   const std::unique_ptr<AudioPCMBuffer> renderBuffer = AudioPCMBuffer::create(
       audioEngine->manualRenderingFormat(), audioEngine->manualRenderingMaximumFrameCount());
   if (!renderBuffer) {
@@ -414,8 +489,8 @@ ViewController::RenderEnd ViewController::renderPasses(ReplacingAudioFile& outpu
   int idlePasses = 0;
   for (int64_t sampleTime = audioEngine->manualRenderingSampleTime(); sampleTime < audioFile->length();
        sampleTime = audioEngine->manualRenderingSampleTime()) {
-    // The program is asked to end: the save ends here, without a word.
-    if (quitSignalReceived()) return RenderEnd::Stopped;
+    // Cancelled, or the program is asked to end: the save ends here, without a word.
+    if (stopRequested(sampleTime, audioFile->length())) return RenderEnd::Stopped;
     const auto frames = static_cast<uint32_t>(
         std::min<int64_t>(renderBuffer->frameCapacity(), audioFile->length() - sampleTime));
     AudioError error;

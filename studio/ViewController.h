@@ -98,13 +98,15 @@ class ViewController final : public InterfaceTarget, public SpeechSynthesizerDel
   // Both initialisers run the same steps.
   explicit ViewController(StudioServices services);
   void stopAfterPlayback();
+  // Asked before every render pass with the frames rendered and the frames in all: true
+  // ends the save without a word (cancelled, or the program is to end).
+  using StopTest = std::function<bool(int64_t done, int64_t total)>;
   // The save road after the panel: schedules, renders into `destination` and runs the
-  // closing sequence. Returns what to tell of a failure; empty when saved.
-  std::string saveInto(const QUrl& destination);
+  // closing sequence. Returns what to tell of a failure; empty when saved or stopped.
+  std::string saveInto(const QUrl& destination, const StopTest& stopRequested);
   enum class RenderEnd { Complete, Failed, Stopped };
-  // Every pass of the render into `output`; `failure` says why one failed. Stopped: the
-  // program was asked to end.
-  RenderEnd renderPasses(ReplacingAudioFile& output, std::string* failure);
+  // Every pass of the render into `output`; `failure` says why one failed.
+  RenderEnd renderPasses(ReplacingAudioFile& output, const StopTest& stopRequested, std::string* failure);
   // Stops and resets the engine and the nodes; `manualRendering` switches that mode off.
   void closeRender(bool manualRendering);
   void outputDeviceFailed(uint64_t generation, const std::string& message);

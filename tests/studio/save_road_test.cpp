@@ -14,6 +14,7 @@
 #include <string>
 
 #include "FixtureVoiceSynthesizer.h"
+#include "ProgressDialogDriver.h"
 #include "SavePanelDriver.h"
 #include "SmallDisk.h"
 #include "ToneSynthesizer.h"
@@ -51,6 +52,7 @@ class SaveRoadTest : public ::testing::Test {
     controller_->performAction("test_save", nullptr);
     panel_ = roadtest::answerSavePanels(path);
     warnings_ = roadtest::answerWarnings();
+    progress_ = roadtest::watchProgressDialogs(cancelRender_);
     ConsoleCapture errors(STDERR_FILENO);
     ConsoleCapture console;
     const bool ended = spinUntil(
@@ -104,6 +106,8 @@ class SaveRoadTest : public ::testing::Test {
   std::unique_ptr<ViewController> controller_;
   std::shared_ptr<roadtest::PanelSeen> panel_;
   std::shared_ptr<QList<roadtest::WarningSeen>> warnings_;
+  std::shared_ptr<roadtest::ProgressSeen> progress_;
+  bool cancelRender_ = false;
   std::string errors_;
 };
 
@@ -138,6 +142,8 @@ TEST_F(SaveRoadTest, SavedFileHoldsEveryFrameOfTheTemporaryFileUnchangedAtPitchZ
     EXPECT_EQ(saved.info.frames, frames);
     EXPECT_TRUE(saved.samples == source.samples);
     EXPECT_EQ(warning(), QString());
+    // Done in a moment: no progress dialog.
+    EXPECT_FALSE(progress_->shown);
     expectEngineBackInRealTime();
   }
   // Nothing but the saved files, no file of the way there.
@@ -337,6 +343,44 @@ TEST_F(SaveRoadTest, AFileTheEngineCannotRenderLeavesAnExistingDestinationAlone)
   const QString good = folder_.filePath("after.wav");
   save(good);
   EXPECT_EQ(readSound(good.toStdString()).info.frames, tone_->frames);
+}
+
+TEST_F(SaveRoadTest, ALongRenderShowsItsProgressAndCancelLeavesTheDestinationByteForByte) {
+  const QString path = folder_.filePath("kept.wav");
+  {
+    ToneState old;
+    old.frames = 30000;
+    ASSERT_TRUE(roadtest::writeTone(path.toStdString(), old));
+  }
+  QFile kept(path);
+  ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+  const QByteArray before = kept.readAll();
+  kept.close();
+
+  // An hour of sound an octave up: seconds of rendering, far more than half a second.
+  tone_->frames = 80'000'000;
+  controller_->pitch = 1200.0f;
+  cancelRender_ = true;
+  EXPECT_EQ(save(path), line(path) + line(path));
+
+  EXPECT_TRUE(progress_->shown);
+  EXPECT_TRUE(progress_->cancelled);
+  EXPECT_EQ(progress_->title, "kept.wav");
+  EXPECT_TRUE(progress_->label.contains("kept.wav")) << progress_->label.toStdString();
+  // It blocks the window, and nothing else takes input.
+  EXPECT_TRUE(progress_->windowModal);
+  EXPECT_TRUE(progress_->activeModal);
+  EXPECT_EQ(progress_->window, &window_.root);
+  EXPECT_GT(progress_->value, 0);
+  EXPECT_LT(progress_->value, progress_->maximum);
+
+  // A cancelled save is no failure to tell; the old file stays as it was.
+  EXPECT_EQ(warning(), QString());
+  ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(kept.readAll() == before);
+  EXPECT_EQ(entries(folder_.path()), QStringList{"kept.wav"});
+  EXPECT_FALSE(QApplication::overrideCursor());
+  expectEngineBackInRealTime();
 }
 
 TEST_F(SaveRoadTest, ASaveDuringPlaybackStopsItAndPlaysNothing) {
