@@ -467,9 +467,8 @@ std::string ViewController::saveInto(const QUrl& destination, const StopTest& st
       ReplacingAudioFile::openReplacing(destination.toLocalFile().toStdString(), settings, &error);
   if (!output) {
     failure = error.message;
-  } else if (renderPasses(*output, stopRequested, &failure) == RenderEnd::Complete &&
-             !output->commit(&error)) {
-    failure = error.message;
+  } else if (renderPasses(*output, stopRequested, &failure) == RenderEnd::Complete) {
+    if (!output->commit(&error)) failure = error.message;
   }
   // A file that did not take the destination's place goes.
   output.reset();
