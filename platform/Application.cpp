@@ -1,9 +1,16 @@
 #include "platform/Application.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QMainWindow>
 #include <QPointer>
+#include <QSocketNotifier>
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -23,6 +30,44 @@ QPointer<QWidget>& mainWindow() {
   return window;
 }
 
+// What the quit signals' handler touches: nothing else runs in it.
+std::atomic<bool> quitSignal{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+int quitSignalPipe[2] = {-1, -1};
+
+extern "C" void recordQuitSignal(int /*signal*/) {
+  const int savedErrno = errno;
+  quitSignal.store(true);
+  const char byte = 1;
+  // A full pipe already holds a wake-up for the loop.
+  [[maybe_unused]] const ssize_t written = ::write(quitSignalPipe[1], &byte, 1);
+  errno = savedErrno;
+}
+
+// SIGTERM, SIGINT and SIGHUP end the event loop as closing the last window does, so the
+// window's controller cleans up on the way out. A signal ignored at start (nohup, a
+// background job) stays ignored.
+void endLoopOnQuitSignals() {
+  if (::pipe2(quitSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  auto* notifier = new QSocketNotifier(quitSignalPipe[0], QSocketNotifier::Read, qApp);
+  QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
+    char bytes[16];
+    while (::read(quitSignalPipe[0], bytes, sizeof bytes) > 0) {
+    }
+    // Every loop ends, a modal panel's too; nothing can refuse.
+    QCoreApplication::exit(0);
+  });
+  struct sigaction action {};
+  action.sa_handler = recordQuitSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    struct sigaction previous {};
+    if (::sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+    ::sigaction(signal, &action, nullptr);
+  }
+}
+
 }  // namespace
 
 int applicationMain(int argc, char** argv) {
@@ -31,8 +76,11 @@ int applicationMain(int argc, char** argv) {
   QApplication::setOrganizationName("Lorvanta");
   QApplication::setApplicationDisplayName("Lorvanta");
   installTranslations(Bundle::main());
+  endLoopOnQuitSignals();
   return runMainInterface(Bundle::main());
 }
+
+bool quitSignalReceived() { return quitSignal.load(); }
 
 int runMainInterface(const Bundle& bundle) {
   const QString path = bundle.pathForResource(kMainInterfaceFile);

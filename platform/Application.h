@@ -16,6 +16,11 @@ class Bundle;
 // holds no window.
 int runMainInterface(const Bundle& bundle);
 
+// True once SIGTERM, SIGINT or SIGHUP has asked the program to end; the event loop then
+// ends as when the last window closes. Any thread; work that blocks the loop (a save's
+// render) looks at it to stop early.
+bool quitSignalReceived();
+
 // The application's top-level windows, in the platform's order.
 std::vector<QWidget*> applicationWindows();
 

@@ -78,6 +78,14 @@
         <translation>无法播放语音</translation>
     </message>
     <message>
+        <source>The speech could not be saved</source>
+        <translation>无法保存语音</translation>
+    </message>
+    <message>
+        <source>Saving &apos;%1&apos;…</source>
+        <translation>正在保存“%1”…</translation>
+    </message>
+    <message>
         <source>The speech could not be saved to &apos;%1&apos;</source>
         <translation>无法将语音保存到“%1”</translation>
     </message>

@@ -9,11 +9,13 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QProgressDialog>
 #include <QSlider>
 #include <QUuid>
 #include <algorithm>
@@ -23,11 +25,13 @@
 #include <utility>
 
 #include "platform/Alert.h"
+#include "platform/Application.h"
 #include "platform/MainQueue.h"
 #include "platform/NumberTextQt.h"
 #include "platform/SavePanel.h"
 #include "studio/ConsoleLine.h"
 #include "studio/audio/AudioOutputDevice.h"
+#include "studio/audio/ReplacingAudioFile.h"
 #include "studio/speech/EspeakSpeechSynthesizer.h"
 
 namespace lorvanta {
@@ -40,6 +44,8 @@ using studio::printLine;
 constexpr uint32_t kMaximumRenderFrameCount = 8096;
 // Consecutive render passes that leave the sample time where it was before the save gives up.
 constexpr int kMaximumIdleRenderPasses = 16;
+// The reason a save gives when the engine did not say why it rendered nothing.
+constexpr const char* kRenderFailure = "the speech could not be rendered";
 
 std::unique_ptr<AudioEngine> makeEngine(const StudioServices& services) {
   if (services.makeOutputDevice) return std::make_unique<AudioEngine>(services.makeOutputDevice());
@@ -78,6 +84,86 @@ void removeTemporaryFile(const std::optional<QUrl>& url) {
   if (url) QFile::remove(url->toLocalFile());
 }
 
+// A render that lasts longer than this shows how far it has come.
+constexpr qint64 kProgressDelayMs = 500;
+// How often a render attends to the window: its painting, the progress and Cancel.
+constexpr qint64 kProgressIntervalMs = 25;
+constexpr int kProgressSteps = 1000;
+
+// How far a save's render has come, shown once it has lasted longer than half a second in a
+// window-modal dialog named after the destination file, with a Cancel button. Until then
+// only the window's painting is attended to; afterwards the dialog blocks the window, so
+// no input reaches it and no action runs.
+class RenderProgress {
+ public:
+  RenderProgress(QWidget* window, QString fileName) : window_(window), fileName_(std::move(fileName)) {
+    clock_.start();
+  }
+  RenderProgress(const RenderProgress&) = delete;
+  RenderProgress& operator=(const RenderProgress&) = delete;
+
+  // Before every pass: true when the render is to stop (Cancel, or a quit signal).
+  bool stopRequested(int64_t done, int64_t total) {
+    if (quitSignalReceived()) return true;
+    const qint64 now = clock_.elapsed();
+    if (now < nextLook_) return false;
+    nextLook_ = now + kProgressIntervalMs;
+    if (!dialog_ && window_ != nullptr && now >= kProgressDelayMs) show();
+    if (!dialog_) {
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+      return quitSignalReceived();
+    }
+    dialog_->setValue(static_cast<int>(done * kProgressSteps / std::max<int64_t>(total, 1)));
+    QCoreApplication::processEvents();
+    return dialog_->wasCanceled() || quitSignalReceived();
+  }
+
+  void close() { dialog_.reset(); }
+
+ private:
+  void show() {
+    dialog_ = std::make_unique<QProgressDialog>(window_);
+    dialog_->setWindowModality(Qt::WindowModal);
+    dialog_->setWindowTitle(fileName_);
+    dialog_->setLabelText(tr("Saving '%1'…").arg(fileName_));
+    dialog_->setRange(0, kProgressSteps);
+    dialog_->setAutoReset(false);
+    dialog_->setAutoClose(false);
+    dialog_->setMinimumDuration(0);
+    // Wide enough for the file's name in the title.
+    dialog_->setMinimumWidth(dialog_->fontMetrics().averageCharWidth() * 48);
+    dialog_->show();
+    // Busy, but Cancel may be clicked.
+    QApplication::changeOverrideCursor(Qt::BusyCursor);
+  }
+
+  QWidget* const window_;
+  const QString fileName_;
+  QElapsedTimer clock_;
+  qint64 nextLook_ = 0;
+  std::unique_ptr<QProgressDialog> dialog_;
+};
+
+// The temporary file opened for reading; on failure `error` says why in plain words: the
+// system's reason when the file cannot be opened at all (removed, no permission).
+std::shared_ptr<AudioFile> openTemporaryFile(const std::string& path, AudioError* error) {
+  AudioError failure;
+  std::shared_ptr<AudioFile> file = AudioFile::openForReading(path, &failure);
+  if (file || error == nullptr) return file;
+  const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0) {
+    failure.message = std::strerror(errno);
+  } else {
+    ::close(descriptor);
+    // The reader's message names the file, which the user never chose: its cause only.
+    const auto cause = failure.message.rfind(": ");
+    if (failure.message.find(path) != std::string::npos && cause != std::string::npos)
+      failure.message.erase(0, cause + 2);
+  }
+  *error = failure;
+  return nullptr;
+}
+
 // The busy pointer over the whole application while it lives.
 class BusyPointer {
  public:
@@ -86,14 +172,6 @@ class BusyPointer {
   BusyPointer(const BusyPointer&) = delete;
   BusyPointer& operator=(const BusyPointer&) = delete;
 };
-
-// Flushes the entries of `folder` to disk, so that a rename in it lasts.
-void syncFolder(const QString& folder) {
-  const int descriptor = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (descriptor < 0) return;
-  ::fsync(descriptor);
-  ::close(descriptor);
-}
 
 }  // namespace
 
@@ -244,9 +322,16 @@ void ViewController::speechSynthesizerDidFinishSpeaking(SpeechSynthesizer& sende
     return;
   }
   const bool isSave = tts_is_save;
-  setUpAudioGraph();
+  AudioError error;
+  setUpAudioGraph(&error);
   // The temporary file could not be opened: nothing to play or save; the request ends.
-  if (!audioFile->isOpen()) return;
+  if (!audioFile->isOpen()) {
+    warn(failureSentence(
+        isSave ? tr("The speech could not be saved")
+               : tr("The speech could not be played"),
+        error.message));
+    return;
+  }
   if (isSave) {
     renderToFile();
   } else {
@@ -261,9 +346,9 @@ void ViewController::speechSynthesizerDidProgress(SpeechSynthesizer& /*sender*/,
   jd_nsprogressindicator.setDoubleValue(fractionSpoken);
 }
 
-void ViewController::setUpAudioGraph() {
+void ViewController::setUpAudioGraph(AudioError* error) {
   std::shared_ptr<AudioFile> opened;
-  if (aiff_tem_URL) opened = AudioFile::openForReading(aiff_tem_URL->toLocalFile().toStdString());
+  if (aiff_tem_URL) opened = openTemporaryFile(aiff_tem_URL->toLocalFile().toStdString(), error);
   if (!opened) {
     // Stands for no file; the graph is left as it was.
     audioFile = std::make_shared<AudioFile>();
@@ -350,114 +435,90 @@ void ViewController::renderToFile() {
 
   const std::optional<QUrl> destination = askSaveURL();
   if (!destination) return;
+  // The save takes the engine over: what a playback still has on its way is stale.
+  playbackGeneration_->fetch_add(1, std::memory_order_acq_rel);
+  QWidget* window = fSpokenTextView.widget() != nullptr ? fSpokenTextView.widget()->window() : nullptr;
+  // The panel's picture goes before the render begins.
+  if (window != nullptr) {
+    window->repaint();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  }
   // The window takes no input until the closing sequence has run; show it.
   std::optional<BusyPointer> busy(std::in_place);
+  RenderProgress progress(window, QFileInfo(destination->toLocalFile()).fileName());
+  const std::string failure = saveInto(
+      *destination, [&progress](int64_t done, int64_t total) { return progress.stopRequested(done, total); });
+  progress.close();
+  busy.reset();
+  if (!failure.empty()) {
+    warn(failureSentence(tr("The speech could not be saved to '%1'")
+                             .arg(QFileInfo(destination->toLocalFile()).fileName()),
+                         failure));
+  }
+}
 
+std::string ViewController::saveInto(const QUrl& destination, const StopTest& stopRequested) {
   const AudioFormat renderFormat = audioFile->processingFormat();
   playerNode->scheduleFile(audioFile);
-
-  const QString path = destination->toLocalFile();
-  // The speech is written beside the destination, under a hidden name of its own, and takes
-  // the destination's place only once it is complete: a failed save leaves the old file.
-  const QString folder = QFileInfo(path).absolutePath();
-  const QString partPath = QDir(folder).filePath(
-      QStringLiteral(".lorvanta-") + QUuid::createUuid().toString(QUuid::Id128) + QStringLiteral(".wav"));
-
-  std::shared_ptr<AudioFile> output;
-  bool manualRendering = false;
-  std::string failure;
-  // The closing steps that apply to how far the save got; then the new file is put in
-  // place, or removed, and a failure is told.
-  auto end = [&] {
-    const bool wroteFile = output != nullptr;
-    if (output) {
-      AudioError error;
-      if (!output->close(&error) && failure.empty()) failure = error.message;
-      output.reset();
-    }
-    audioEngine->stop();
-    playerNode->stop();
-    audioEngine->reset();
-    playerNode->reset();
-    auTimePitch->reset();
-    if (manualRendering) audioEngine->disableManualRenderingMode();
-
-    if (wroteFile) {
-      const QByteArray from = QFile::encodeName(partPath);
-      if (failure.empty() && ::rename(from.constData(), QFile::encodeName(path).constData()) != 0) {
-        failure = std::strerror(errno);
-      }
-      if (failure.empty()) {
-        syncFolder(folder);
-      } else {
-        ::unlink(from.constData());
-      }
-    }
-    busy.reset();
-    if (!failure.empty()) {
-      warn(failureSentence(tr("The speech could not be saved to '%1'").arg(QFileInfo(path).fileName()),
-                           failure));
-    }
-  };
-  const std::string renderFailure = "the speech could not be rendered";
 
   AudioError error;
   if (!audioEngine->enableManualRenderingMode(AudioEngineManualRenderingMode::Offline, renderFormat,
                                               kMaximumRenderFrameCount, &error)) {
-    failure = error.message.empty() ? renderFailure : error.message;
-    end();
-    return;
+    closeRender(false);
+    return error.message.empty() ? kRenderFailure : error.message;
   }
-  manualRendering = true;
-
   if (audioEngine->startAndReturnError()) playerNode->play();
 
   const AudioFileSettings settings = audioFile->fileFormat().settings;
-  printLine(destination->toString(QUrl::FullyEncoded).toStdString());
+  printLine(destination.toString(QUrl::FullyEncoded).toStdString());
 
-  // A folder of that name is left alone; the file could never take its place.
-  if (QFileInfo(path).isDir()) {
-    failure = std::strerror(EISDIR);
-    end();
-    return;
-  }
-  // The ".wav" ending of the hidden name keeps the container the destination asks for.
-  output = AudioFile::openForWriting(partPath.toStdString(), settings, &error);
+  std::string failure;
+  // Written beside the destination; it takes the destination's place only once complete.
+  std::unique_ptr<ReplacingAudioFile> output =
+      ReplacingAudioFile::openReplacing(destination.toLocalFile().toStdString(), settings, &error);
   if (!output) {
     failure = error.message;
-    end();
-    return;
+  } else if (renderPasses(*output, stopRequested, &failure) == RenderEnd::Complete) {
+    if (!output->commit(&error)) failure = error.message;
   }
+  // A file that did not take the destination's place goes.
+  output.reset();
+  closeRender(true);
+  return failure;
+}
 
+ViewController::RenderEnd ViewController::renderPasses(ReplacingAudioFile& output,
+                                                       const StopTest& stopRequested, std::string* failure) {
   const std::unique_ptr<AudioPCMBuffer> renderBuffer = AudioPCMBuffer::create(
       audioEngine->manualRenderingFormat(), audioEngine->manualRenderingMaximumFrameCount());
   if (!renderBuffer) {
-    failure = renderFailure;
-    end();
-    return;
+    *failure = kRenderFailure;
+    return RenderEnd::Failed;
   }
 
   int idlePasses = 0;
-  for (;;) {
-    const int64_t sampleTime = audioEngine->manualRenderingSampleTime();
-    const int64_t length = audioFile->length();
-    if (sampleTime >= length) break;
-
-    const auto frames =
-        static_cast<uint32_t>(std::min<int64_t>(renderBuffer->frameCapacity(), length - sampleTime));
-    AudioError renderError;
-    const AudioEngineManualRenderingStatus status =
-        audioEngine->renderOffline(frames, *renderBuffer, &renderError);
-    if (status == AudioEngineManualRenderingStatus::Error && renderError.code == 0) break;
-    if (status == AudioEngineManualRenderingStatus::Success && renderError.code == 0) {
-      AudioError writeError;
-      // A disk that refused one pass takes no more: the save has failed.
-      if (!output->writeFromBuffer(*renderBuffer, &writeError)) {
-        failure = writeError.message;
+  for (int64_t sampleTime = audioEngine->manualRenderingSampleTime(); sampleTime < audioFile->length();
+       sampleTime = audioEngine->manualRenderingSampleTime()) {
+    // Cancelled, or the program is asked to end: the save ends here, without a word.
+    if (stopRequested(sampleTime, audioFile->length())) return RenderEnd::Stopped;
+    const auto frames = static_cast<uint32_t>(
+        std::min<int64_t>(renderBuffer->frameCapacity(), audioFile->length() - sampleTime));
+    AudioError error;
+    switch (audioEngine->renderOffline(frames, *renderBuffer, &error)) {
+      case AudioEngineManualRenderingStatus::Success:
+        // A disk that refused one pass takes no more: the save has failed.
+        if (!output.writeFromBuffer(*renderBuffer, &error)) {
+          *failure = error.message;
+          return RenderEnd::Failed;
+        }
         break;
-      }
+      case AudioEngineManualRenderingStatus::Error:
+        *failure = error.message.empty() ? kRenderFailure : error.message;
+        return RenderEnd::Failed;
+      default:
+        // Nothing rendered; the loop's test decides, within the bound on idle passes.
+        break;
     }
-
     if (audioEngine->manualRenderingSampleTime() > sampleTime) {
       idlePasses = 0;
     } else if (++idlePasses >= kMaximumIdleRenderPasses) {
@@ -465,10 +526,20 @@ void ViewController::renderToFile() {
     }
   }
   // Every frame of the temporary file must have been rendered and written.
-  if (failure.empty() && audioEngine->manualRenderingSampleTime() < audioFile->length())
-    failure = renderFailure;
+  if (audioEngine->manualRenderingSampleTime() < audioFile->length()) {
+    *failure = kRenderFailure;
+    return RenderEnd::Failed;
+  }
+  return RenderEnd::Complete;
+}
 
-  end();
+void ViewController::closeRender(bool manualRendering) {
+  audioEngine->stop();
+  playerNode->stop();
+  audioEngine->reset();
+  playerNode->reset();
+  auTimePitch->reset();
+  if (manualRendering) audioEngine->disableManualRenderingMode();
 }
 
 }  // namespace lorvanta

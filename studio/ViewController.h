@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "platform/Bundle.h"
 #include "platform/Controls.h"
@@ -22,6 +23,8 @@
 #include "studio/speech/SpeechSynthesizer.h"
 
 namespace lorvanta {
+
+class ReplacingAudioFile;
 
 // What the window's controller is built from; empty members take the real components
 // (the default output device, espeak-ng posting to the main queue).
@@ -59,7 +62,8 @@ class ViewController final : public InterfaceTarget, public SpeechSynthesizerDel
   void set_rate_slider_action(QObject* sender);
   void set_picth_rate_textfield_action(QObject* sender);
   void playTTS(QObject* sender);
-  void setUpAudioGraph();
+  // `error` says why the temporary file could not be opened, when it could not.
+  void setUpAudioGraph(AudioError* error = nullptr);
   void startPlayback();
   void renderToFile();
   void test_save(QObject* sender);
@@ -96,6 +100,17 @@ class ViewController final : public InterfaceTarget, public SpeechSynthesizerDel
   // Both initialisers run the same steps.
   explicit ViewController(StudioServices services);
   void stopAfterPlayback();
+  // Asked before every render pass with the frames rendered and the frames in all: true
+  // ends the save without a word (cancelled, or the program is to end).
+  using StopTest = std::function<bool(int64_t done, int64_t total)>;
+  // The save road after the panel: schedules, renders into `destination` and runs the
+  // closing sequence. Returns what to tell of a failure; empty when saved or stopped.
+  std::string saveInto(const QUrl& destination, const StopTest& stopRequested);
+  enum class RenderEnd { Complete, Failed, Stopped };
+  // Every pass of the render into `output`; `failure` says why one failed.
+  RenderEnd renderPasses(ReplacingAudioFile& output, const StopTest& stopRequested, std::string* failure);
+  // Stops and resets the engine and the nodes; `manualRendering` switches that mode off.
+  void closeRender(bool manualRendering);
   void outputDeviceFailed(uint64_t generation, const std::string& message);
   // Ends a request that failed: `message` on stderr and in a warning on the window.
   void warn(const QString& message);

@@ -1,8 +1,10 @@
 // The speak road: controller state, requests, graph set-up and live playback.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -337,19 +339,48 @@ TEST_F(MainRoadTest, SaveClickAfterAnUnfinishedSpeakIsHandledAsASave) {
   EXPECT_FALSE(controller_->playerNode->isPlaying());
 }
 
-TEST_F(MainRoadTest, AnUnreadableTemporaryFileEndsTheRequestQuietly) {
+TEST_F(MainRoadTest, AnUnreadableTemporaryFileEndsTheRequestWithAWarning) {
   loadWithTone();
   type("tone");
   const auto panel = roadtest::answerSavePanels(QString());
-  tone_->writeGarbage = true;
-  for (bool save : {false, true}) {
-    click(save);
-    const Console console =
-        watch([&](const std::string&) { return controller_->jd_nsprogressindicator.isHidden(); });
-    ASSERT_TRUE(console.ended);
-    EXPECT_EQ(console.text, "") << save;
-    EXPECT_FALSE(controller_->audioEngine->isRunning());
-    EXPECT_FALSE(controller_->audioFile->isOpen());
+  const struct {
+    const char* what;
+    bool garbage;                               // the synthesizer writes no sound file
+    std::function<void(const QString&)> spoil;  // done to the file before it is opened
+    QString reason;                             // empty: whatever libsndfile says
+  } cases[] = {
+      {"removed by a cleaner", false, [](const QString& path) { QFile::remove(path); },
+       "No such file or directory"},
+      {"no sound in it", true, [](const QString&) {}, QString()},
+      {"no permission", false, [](const QString& path) { QFile::setPermissions(path, {}); },
+       "Permission denied"},
+  };
+  for (const auto& c : cases) {
+    // Root reads any file.
+    if (c.reason == "Permission denied" && ::geteuid() == 0) continue;
+    tone_->writeGarbage = c.garbage;
+    for (bool save : {false, true}) {
+      SCOPED_TRACE(std::string(c.what) + (save ? ", save" : ", speak"));
+      const auto warnings = roadtest::answerWarnings();
+      roadtest::ConsoleCapture errors(STDERR_FILENO);
+      click(save);
+      c.spoil(controller_->aiff_tem_URL->toLocalFile());
+      const Console console = watch([&](const std::string&) { return !warnings->isEmpty(); });
+      errors.restore();
+      ASSERT_TRUE(console.ended);
+      EXPECT_EQ(console.text, "");
+      ASSERT_EQ(warnings->size(), 1);
+      const QString text = warnings->front().text;
+      const QString start = save ? "The speech could not be saved: " : "The speech could not be played: ";
+      EXPECT_TRUE(text.startsWith(start)) << text.toStdString();
+      EXPECT_FALSE(text.contains(controller_->aiff_tem_URL->toLocalFile())) << text.toStdString();
+      if (!c.reason.isEmpty()) {
+        EXPECT_EQ(text, start + c.reason + ".");
+      }
+      EXPECT_EQ(roadtest::countLines(errors.text(), text.toStdString()), 1) << errors.text();
+      EXPECT_FALSE(controller_->audioEngine->isRunning());
+      EXPECT_FALSE(controller_->audioFile->isOpen());
+    }
   }
   EXPECT_EQ(panel->panels, 0);
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -13,6 +14,7 @@
 #include <string>
 
 #include "FixtureVoiceSynthesizer.h"
+#include "ProgressDialogDriver.h"
 #include "SavePanelDriver.h"
 #include "SmallDisk.h"
 #include "ToneSynthesizer.h"
@@ -50,6 +52,7 @@ class SaveRoadTest : public ::testing::Test {
     controller_->performAction("test_save", nullptr);
     panel_ = roadtest::answerSavePanels(path);
     warnings_ = roadtest::answerWarnings();
+    progress_ = roadtest::watchProgressDialogs(cancelRender_);
     ConsoleCapture errors(STDERR_FILENO);
     ConsoleCapture console;
     const bool ended = spinUntil(
@@ -103,6 +106,8 @@ class SaveRoadTest : public ::testing::Test {
   std::unique_ptr<ViewController> controller_;
   std::shared_ptr<roadtest::PanelSeen> panel_;
   std::shared_ptr<QList<roadtest::WarningSeen>> warnings_;
+  std::shared_ptr<roadtest::ProgressSeen> progress_;
+  bool cancelRender_ = false;
   std::string errors_;
 };
 
@@ -137,6 +142,8 @@ TEST_F(SaveRoadTest, SavedFileHoldsEveryFrameOfTheTemporaryFileUnchangedAtPitchZ
     EXPECT_EQ(saved.info.frames, frames);
     EXPECT_TRUE(saved.samples == source.samples);
     EXPECT_EQ(warning(), QString());
+    // Done in a moment: no progress dialog.
+    EXPECT_FALSE(progress_->shown);
     expectEngineBackInRealTime();
   }
   // Nothing but the saved files, no file of the way there.
@@ -194,6 +201,49 @@ TEST_F(SaveRoadTest, AnExistingDestinationIsReplaced) {
   EXPECT_EQ(saved.info.frames, tone_->frames);
   EXPECT_EQ(saved.info.format & SF_FORMAT_TYPEMASK, SF_FORMAT_WAV);
   EXPECT_EQ(entries(folder_.path()), QStringList{"old.wav"});
+}
+
+TEST_F(SaveRoadTest, ASaveKeepsLinksAndTheModeOfTheFileItReplaces) {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  const QString target = folder_.filePath("target.wav");
+  const struct {
+    QString typed;    // into the panel
+    QString written;  // the file that must hold the new speech
+    bool existing;    // a file was there before
+    mode_t mode;      // of the file before, and what the saved one must have
+  } cases[] = {
+      {folder_.filePath("new.wav"), folder_.filePath("new.wav"), false, 0666 & ~mask},
+      {folder_.filePath("private.wav"), folder_.filePath("private.wav"), true, 0640},
+      {folder_.filePath("link.wav"), target, true, 0604},
+  };
+  ASSERT_EQ(::symlink("target.wav", folder_.filePath("link.wav").toLocal8Bit().constData()), 0);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed.toStdString());
+    const QByteArray written = c.written.toLocal8Bit();
+    if (c.existing) {
+      ToneState old;
+      old.frames = 100;
+      ASSERT_TRUE(roadtest::writeTone(c.written.toStdString(), old));
+      ASSERT_EQ(::chmod(written.constData(), c.mode), 0);
+      // Root may give it away: the saved file stays with its owner and group.
+      if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(written.constData(), 4321, 4321), 0);
+      }
+    }
+    EXPECT_EQ(save(c.typed), line(c.typed) + line(c.typed));
+    EXPECT_EQ(warning(), QString());
+    EXPECT_EQ(readSound(c.written.toStdString()).info.frames, tone_->frames);
+    struct stat status {};
+    ASSERT_EQ(::stat(written.constData(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, c.mode);
+    if (c.existing && ::geteuid() == 0) {
+      EXPECT_EQ(status.st_uid, 4321u);
+      EXPECT_EQ(status.st_gid, 4321u);
+    }
+  }
+  EXPECT_EQ(QFileInfo(folder_.filePath("link.wav")).symLinkTarget(), target);
+  EXPECT_EQ(entries(folder_.path()), (QStringList{"link.wav", "new.wav", "private.wav", "target.wav"}));
 }
 
 TEST_F(SaveRoadTest, APlaceThatCannotTakeTheFileLeavesNothingAndIsTold) {
@@ -293,6 +343,44 @@ TEST_F(SaveRoadTest, AFileTheEngineCannotRenderLeavesAnExistingDestinationAlone)
   const QString good = folder_.filePath("after.wav");
   save(good);
   EXPECT_EQ(readSound(good.toStdString()).info.frames, tone_->frames);
+}
+
+TEST_F(SaveRoadTest, ALongRenderShowsItsProgressAndCancelLeavesTheDestinationByteForByte) {
+  const QString path = folder_.filePath("kept.wav");
+  {
+    ToneState old;
+    old.frames = 30000;
+    ASSERT_TRUE(roadtest::writeTone(path.toStdString(), old));
+  }
+  QFile kept(path);
+  ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+  const QByteArray before = kept.readAll();
+  kept.close();
+
+  // An hour of sound an octave up: seconds of rendering, far more than half a second.
+  tone_->frames = 80'000'000;
+  controller_->pitch = 1200.0f;
+  cancelRender_ = true;
+  EXPECT_EQ(save(path), line(path) + line(path));
+
+  EXPECT_TRUE(progress_->shown);
+  EXPECT_TRUE(progress_->cancelled);
+  EXPECT_EQ(progress_->title, "kept.wav");
+  EXPECT_TRUE(progress_->label.contains("kept.wav")) << progress_->label.toStdString();
+  // It blocks the window, and nothing else takes input.
+  EXPECT_TRUE(progress_->windowModal);
+  EXPECT_TRUE(progress_->activeModal);
+  EXPECT_EQ(progress_->window, &window_.root);
+  EXPECT_GT(progress_->value, 0);
+  EXPECT_LT(progress_->value, progress_->maximum);
+
+  // A cancelled save is no failure to tell; the old file stays as it was.
+  EXPECT_EQ(warning(), QString());
+  ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(kept.readAll() == before);
+  EXPECT_EQ(entries(folder_.path()), QStringList{"kept.wav"});
+  EXPECT_FALSE(QApplication::overrideCursor());
+  expectEngineBackInRealTime();
 }
 
 TEST_F(SaveRoadTest, ASaveDuringPlaybackStopsItAndPlaysNothing) {
