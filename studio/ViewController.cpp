@@ -437,8 +437,8 @@ void ViewController::renderToFile() {
     AudioError renderError;
     const AudioEngineManualRenderingStatus status =
         audioEngine->renderOffline(frames, *renderBuffer, &renderError);
-    if (status == AudioEngineManualRenderingStatus::Error && renderError.code == 0) break;
-    if (status == AudioEngineManualRenderingStatus::Success && renderError.code == 0) {
+    if (status == AudioEngineManualRenderingStatus::Error) break;
+    if (status == AudioEngineManualRenderingStatus::Success) {
       AudioError writeError;
       // A disk that refused one pass takes no more: the save has failed.
       if (!output->writeFromBuffer(*renderBuffer, &writeError)) {
