@@ -17,7 +17,7 @@ namespace {
 // How long a start may wait for the server, in all.
 constexpr pa_usec_t kConnectTimeout = 3 * PA_USEC_PER_SEC;
 // Sound the server keeps buffered for the stream (its target length).
-constexpr pa_usec_t kTargetLatency = 100 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t kTargetLatency = 50 * PA_USEC_PER_MSEC;
 // While started, the server is asked for the stream's timing this often; a question left
 // without an answer for kAnswerLimit means a server that no longer answers at all. A stream
 // that is not asked for sound (a suspended sink, a corked or moved stream) is no failure.
