@@ -292,6 +292,8 @@ bool AudioFile::writeFromBuffer(const AudioPCMBuffer& buffer, AudioError* error)
       for (uint32_t i = 0; i < frames; ++i) dst[size_t{i} * channels] = convert(src[i]);
     }
     written = sf_writef_int(d.file, d.interleavedInt.data(), frames);
+  } else if (channels == 1) {
+    written = sf_writef_float(d.file, buffer.channelData(0), frames);
   } else {
     if (d.interleaved.size() < samples) d.interleaved.resize(samples);
     for (uint32_t c = 0; c < channels; ++c) {
@@ -337,14 +339,22 @@ uint32_t AudioFile::readFrames(int64_t startFrame, uint32_t frames, AudioPCMBuff
   const int64_t wanted = std::min<int64_t>({frames, buffer.frameCapacity(), d.length - startFrame});
   if (wanted <= 0 || sf_seek(d.file, startFrame, SEEK_SET) < 0) return 0;
   const uint32_t fileChannels = d.settings.channelCount;
-  const size_t samples = static_cast<size_t>(wanted) * fileChannels;
-  if (d.interleaved.size() < samples) d.interleaved.resize(samples);
-  const sf_count_t got = std::max<sf_count_t>(sf_readf_float(d.file, d.interleaved.data(), wanted), 0);
   const uint32_t outChannels = buffer.format().channelCount;
-  for (uint32_t c = 0; c < outChannels; ++c) {
-    const uint32_t from = std::min(c, fileChannels - 1);
-    float* dst = buffer.channelData(c);
-    for (sf_count_t i = 0; i < got; ++i) dst[i] = d.interleaved[static_cast<size_t>(i) * fileChannels + from];
+  sf_count_t got = 0;
+  if (fileChannels == 1) {
+    // Mono frames are already laid out as one channel: read them where they go.
+    got = std::max<sf_count_t>(sf_readf_float(d.file, buffer.channelData(0), wanted), 0);
+    for (uint32_t c = 1; c < outChannels; ++c)
+      std::copy_n(buffer.channelData(0), got, buffer.channelData(c));
+  } else {
+    const size_t samples = static_cast<size_t>(wanted) * fileChannels;
+    if (d.interleaved.size() < samples) d.interleaved.resize(samples);
+    got = std::max<sf_count_t>(sf_readf_float(d.file, d.interleaved.data(), wanted), 0);
+    for (uint32_t c = 0; c < outChannels; ++c) {
+      const uint32_t from = std::min(c, fileChannels - 1);
+      float* dst = buffer.channelData(c);
+      for (sf_count_t i = 0; i < got; ++i) dst[i] = d.interleaved[static_cast<size_t>(i) * fileChannels + from];
+    }
   }
   buffer.setFrameLength(static_cast<uint32_t>(got));
   return static_cast<uint32_t>(got);

@@ -208,6 +208,18 @@ void AudioUnitTimePitch::Impl::begin(int processor) {
 void AudioUnitTimePitch::Impl::pullInput(audio::RenderContext& context) {
   const uint32_t frames = audio::kRenderBlock;
   Processing& p = *processing;
+  const uint64_t start = static_cast<uint64_t>(inPos) % kHistoryFrames;
+  if (channels == 1 && start + frames <= kHistoryFrames) {
+    // Mono input that does not wrap in the history is rendered straight into it.
+    float* block = &p.history[start];
+    if (upstream) {
+      upstream->render(&block, frames, inPos, context);
+    } else {
+      std::fill_n(block, frames, 0.0f);
+    }
+    inPos += frames;
+    return;
+  }
   if (upstream) {
     upstream->render(p.planarPointers.data(), frames, inPos, context);
   } else {
@@ -263,6 +275,12 @@ void AudioUnitTimePitch::Impl::render(float* const* out, uint32_t frames, int64_
   if (outgoing == kNone) {
     const int next = pending.exchange(kNone, std::memory_order_acq_rel);
     if (next != kNone) begin(next);
+  }
+  if (outgoing == kNone && channels == 1) {
+    // Mono without a cross-fade: the processor's output is the output.
+    produce(active, out[0], frames, context);
+    outPos += frames;
+    return;
   }
   std::vector<float>& mixA = processing->mixA;
   std::vector<float>& mixB = processing->mixB;
