@@ -34,6 +34,8 @@ std::string withReason(const char* what, int pulseError) {
 
 }  // namespace
 
+namespace {
+
 // The stream's clock as the main loop's thread last saw it, readable from any thread without
 // the main loop's lock.
 class PublishedClock {
@@ -70,6 +72,8 @@ class PublishedClock {
   std::atomic<pa_usec_t> at_{0};
   std::atomic<bool> running_{false};
 };
+
+}  // namespace
 
 // Everything but the atomics is guarded by the main loop's lock; callbacks run on the main
 // loop's thread with that lock held.

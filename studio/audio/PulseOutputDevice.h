@@ -28,9 +28,8 @@ class PulseOutputDevice final : public AudioOutputDevice {
   // Times the server ran out of sound to play since the last start; any thread.
   uint64_t underflows() const;
 
-  struct Impl;
-
  private:
+  struct Impl;
   std::unique_ptr<Impl> impl_;
 };
 
