@@ -32,10 +32,6 @@ std::string withReason(const char* what, int pulseError) {
   return std::string(what) + " (" + pa_strerror(pulseError) + ")";
 }
 
-}  // namespace
-
-namespace {
-
 // The stream's clock as the main loop's thread last saw it, readable from any thread without
 // the main loop's lock.
 class PublishedClock {
