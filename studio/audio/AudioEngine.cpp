@@ -2,45 +2,27 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
+#include <stop_token>
 #include <thread>
 #include <vector>
 
-#include "studio/audio/AudioPlayerNode.h"
-#include "studio/audio/AudioPlayerNodeInternal.h"
-#include "studio/audio/AudioUnitTimePitch.h"
-#include "studio/audio/AudioUnitTimePitchInternal.h"
 #include "studio/audio/dsp/RenderGraph.h"
 #include "studio/audio/dsp/SpscQueue.h"
+#include "studio/audio/dsp/Wakeup.h"
 
 namespace lorvanta {
 
 namespace {
 
-enum ErrorCode : int {
-  kErrorNoOutputDevice = -10851,
-  kErrorNotConnected = -10852,
-  kErrorInvalidFormat = -10868,
-  kErrorRunning = -10860,
-  kErrorNotRunning = -10861,
-  kErrorNotManual = -10862,
-  kErrorTooManyFrames = -10874,
-  kErrorUnsupported = -10875,
-};
-
-void setError(AudioError* error, int code, const char* message) {
-  if (error) *error = AudioError{code, message};
-}
-
-audio::RenderSource* renderSourceOf(AudioNode* node) {
-  if (auto* player = dynamic_cast<AudioPlayerNode*>(node)) return &player->impl();
-  if (auto* unit = dynamic_cast<AudioUnitTimePitch*>(node)) return &unit->impl();
-  return nullptr;
+void setError(AudioError* error, const char* message) {
+  if (error) *error = AudioError{message};
 }
 
 // A completion on its way to the notification thread.
@@ -53,27 +35,41 @@ struct CompletionEvent {
   uint64_t epoch;
 };
 
+// The output node renders nothing itself: the engine pulls what feeds its input.
+class OutputRenderNode final : public audio::RenderNode {
+ public:
+  bool hasOutputBus() const override { return false; }
+  // Never pulled: nothing can take the output node's output.
+  void render(float* const*, uint32_t, int64_t, audio::RenderContext&) override {}
+};
+
+// How long the notification thread sleeps at least while a completion waits for the device
+// clock, so that a clock that stands still (a paused stream) is not polled fast.
+constexpr auto kShortestClockWait = std::chrono::milliseconds(10);
+
 }  // namespace
+
+AudioOutputNode::AudioOutputNode() : AudioNode(std::make_unique<OutputRenderNode>()) {}
+
+audio::RenderNode& AudioEngine::rendererOf(const AudioNode& node) { return *node.renderer_; }
 
 struct AudioEngine::Impl final : audio::RenderContext {
   struct Connection {
     std::shared_ptr<AudioNode> source;
     AudioFormat format;
   };
+  // Stopped, rendering for the output device, or rendering on the caller's pull.
+  enum class Mode { Stopped, Live, Offline };
+  struct ManualRendering {
+    AudioFormat format;
+    uint32_t maximumFrameCount = 0;
+    int64_t sampleTime = 0;  // frames rendered since manual rendering was switched on
+  };
 
   explicit Impl(std::unique_ptr<AudioOutputDevice> outputDevice) : device(std::move(outputDevice)) {
     waiting.reserve(256);
     if (device) device->setFailureCallback([this](const AudioError& error) { deviceFailed(error); });
-    notifier = std::thread([this] { notify(); });
-  }
-
-  ~Impl() {
-    {
-      std::lock_guard lock(notifyMutex);
-      quit = true;
-    }
-    notifyCondition.notify_all();
-    notifier.join();
+    notifier = std::jthread([this](std::stop_token stop) { notify(stop); });
   }
 
   // ---- main thread
@@ -85,17 +81,19 @@ struct AudioEngine::Impl final : audio::RenderContext {
   // Live output runs on other threads: an edit pauses it and applies the graph again.
   template <typename Edit>
   void editGraph(Edit edit) {
-    const bool resume = running && !manual;
+    const bool resume = mode == Mode::Live;
     if (resume) pauseLive();
     edit();
-    if (running) {
-      configureGraph(manual ? manualFormat : liveFormat);
+    if (mode == Mode::Offline) {
+      configureGraph(manual->format);
+    } else if (mode == Mode::Live) {
+      configureGraph(liveFormat);
     } else {
-      releaseUnitsOffChain();
+      releaseNodesOffChain();
     }
     if (resume) {
       AudioError ignored;
-      if (!resumeLive(&ignored)) running = false;
+      if (!resumeLive(&ignored)) mode = Mode::Stopped;
     }
   }
 
@@ -107,47 +105,36 @@ struct AudioEngine::Impl final : audio::RenderContext {
     return chain;
   }
 
-  // A unit off the output's chain holds no processing memory; configureGraph gives it back
-  // to a unit that is connected again. Main thread, while nothing renders.
-  void releaseUnitsOffChain() {
+  // A node off the output's chain holds no processing memory; configureGraph gives it back
+  // to a node that is connected again. Main thread, while nothing renders.
+  void releaseNodesOffChain() {
     const auto chain = outputChain();
     for (const auto& node : attached) {
-      if (chain.count(node.get())) continue;
-      if (auto* unit = dynamic_cast<AudioUnitTimePitch*>(node.get())) unit->impl().release();
+      if (!chain.count(node.get())) rendererOf(*node).releaseProcessingMemory();
     }
   }
 
   void configureGraph(const AudioFormat& format) {
-    releaseUnitsOffChain();
+    releaseNodesOffChain();
     renderFormat = format;
     for (const auto& node : attached) {
       const auto it = inputs.find(node.get());
-      if (auto* unit = dynamic_cast<AudioUnitTimePitch*>(node.get())) {
-        unit->impl().upstream = it == inputs.end() ? nullptr : renderSourceOf(it->second.source.get());
-      }
+      rendererOf(*node).setUpstream(it == inputs.end() ? nullptr : &rendererOf(*it->second.source));
     }
     root = nullptr;
     const auto top = inputs.find(output.get());
-    if (top != inputs.end()) root = renderSourceOf(top->second.source.get());
+    if (top != inputs.end()) root = &rendererOf(*top->second.source);
     // Everything upstream of the output renders in the graph's format.
-    for (auto it = top; it != inputs.end(); it = inputs.find(it->second.source.get())) {
-      AudioNode* node = it->second.source.get();
-      if (auto* player = dynamic_cast<AudioPlayerNode*>(node)) player->impl().configure(format.channelCount);
-      if (auto* unit = dynamic_cast<AudioUnitTimePitch*>(node))
-        unit->impl().configure(format.sampleRate, format.channelCount);
-    }
-    readerPlayers.clear();
-    for (const auto& node : attached) {
-      if (auto* player = dynamic_cast<AudioPlayerNode*>(node.get())) readerPlayers.push_back(&player->impl());
-    }
+    for (auto it = top; it != inputs.end(); it = inputs.find(it->second.source.get()))
+      rendererOf(*it->second.source).prepare(format);
+    prefetchers.clear();
+    for (const auto& node : attached) prefetchers.push_back(&rendererOf(*node));
     pendingCount = 0;
   }
 
   bool resumeLive(AudioError* error) {
     runFailed.store(false, std::memory_order_release);
-    readerRunning.store(true, std::memory_order_release);
-    reader = std::thread([this] { read(); });
-    offline = false;
+    reader = std::jthread([this](std::stop_token stop) { read(stop); });
     latencyFrames.store(0, std::memory_order_relaxed);
     AudioError deviceError;
     const bool started = device && device->start(
@@ -158,41 +145,33 @@ struct AudioEngine::Impl final : audio::RenderContext {
                                        &deviceError);
     if (!started) {
       stopReader();
-      if (!device) deviceError = AudioError{kErrorNoOutputDevice, "no audio output device"};
+      if (!device) deviceError = AudioError{"no audio output device"};
       if (error) *error = deviceError;
       return false;
     }
-
     latencyFrames.store(static_cast<int64_t>(device->outputLatency() * liveFormat.sampleRate),
                         std::memory_order_relaxed);
-    liveRunning.store(true, std::memory_order_release);
-    kickNotifier();
     return true;
   }
 
   void pauseLive() {
     if (device) device->stop();
     stopReader();
-    liveRunning.store(false, std::memory_order_release);
     epoch.fetch_add(1, std::memory_order_acq_rel);
   }
 
   void stopReader() {
-    readerRunning.store(false, std::memory_order_release);
-    if (reader.joinable()) reader.join();
-  }
-
-  void kickNotifier() {
-    {
-      std::lock_guard lock(notifyMutex);
-      kicked = true;
-    }
-    notifyCondition.notify_all();
+    if (!reader.joinable()) return;
+    reader.request_stop();
+    reader.join();
   }
 
   // ---- render thread (or the offline caller): the one pull of the graph.
+  bool isOffline() const override { return mode == Mode::Offline; }
+
   void pull(float* const* out, uint32_t frames, double outputTime) {
     const uint32_t channels = renderFormat.channelCount;
+    const bool offline = mode == Mode::Offline;
     std::array<float*, audio::kMaxRenderChannels> block{};
     const int64_t start = sampleTime;
     for (uint32_t done = 0; done < frames;) {
@@ -209,42 +188,50 @@ struct AudioEngine::Impl final : audio::RenderContext {
     // Files whose last frame is in what was just rendered.
     for (size_t i = 0; i < pendingCount;) {
       const audio::SegmentEnd& end = pendingEnds[i];
+      const bool playedBack = !offline && end.type == AudioPlayerNodeCompletionCallbackType::DataPlayedBack;
       // Played back only once the device has asked for the frames its latency holds after it.
-      const int64_t heldBack = !offline && end.type == AudioPlayerNodeCompletionCallbackType::DataPlayedBack
-                                   ? latencyFrames.load(std::memory_order_relaxed)
-                                   : 0;
+      const int64_t heldBack = playedBack ? latencyFrames.load(std::memory_order_relaxed) : 0;
       if (end.sampleTime + heldBack > sampleTime) {
         ++i;
         continue;
       }
       // When the file's last frame is heard; it may lie in an earlier render call.
-      double due = 0.0;
-      if (!offline && end.type == AudioPlayerNodeCompletionCallbackType::DataPlayedBack) {
-        due = outputTime + static_cast<double>(end.sampleTime - start) / renderFormat.sampleRate;
-      }
-      events.push(CompletionEvent{end.receiver, end.segment, end.generation, end.type, due,
-                                  epoch.load(std::memory_order_acquire)});
+      const double due =
+          playedBack ? outputTime + static_cast<double>(end.sampleTime - start) / renderFormat.sampleRate : 0.0;
+      queueCompletion(CompletionEvent{end.receiver, end.segment, end.generation, end.type, due,
+                                      epoch.load(std::memory_order_acquire)});
       pendingEnds[i] = pendingEnds[--pendingCount];
+    }
+    if (completionQueued) {
+      completionQueued = false;
+      notifierWakeup.notify();
     }
   }
 
   void segmentConsumed(const audio::SegmentEnd& end) override {
     if (end.type == AudioPlayerNodeCompletionCallbackType::DataConsumed) {
-      events.push(CompletionEvent{end.receiver, end.segment, end.generation, end.type, 0.0,
-                                  epoch.load(std::memory_order_acquire)});
+      queueCompletion(CompletionEvent{end.receiver, end.segment, end.generation, end.type, 0.0,
+                                      epoch.load(std::memory_order_acquire)});
     } else if (pendingCount < pendingEnds.size()) {
       pendingEnds[pendingCount++] = end;
     }
   }
 
-  // ---- reader thread: keeps the players' rings full.
-  void read() {
-    while (readerRunning.load(std::memory_order_acquire)) {
-      bool busy = false;
-      for (auto* player : readerPlayers) {
-        for (int i = 0; i < 8 && player->fill(); ++i) busy = true;
+  void queueCompletion(const CompletionEvent& event) {
+    if (events.push(event)) completionQueued = true;
+  }
+
+  void requestPrefetch() override { readerWakeup.notify(); }
+
+  // ---- reader thread: fills the nodes' prefetch buffers when the render side asks.
+  void read(std::stop_token stop) {
+    std::stop_callback wake(stop, [this] { readerWakeup.notify(); });
+    while (!stop.stop_requested()) {
+      for (auto* node : prefetchers) {
+        while (!stop.stop_requested() && node->prefetch()) {
+        }
       }
-      if (!busy) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      readerWakeup.wait();
     }
   }
 
@@ -256,7 +243,7 @@ struct AudioEngine::Impl final : audio::RenderContext {
       failureEpoch = epoch.load(std::memory_order_acquire);
       failurePending = true;
     }
-    kickNotifier();
+    notifierWakeup.notify();
   }
 
   // ---- notification thread: a failure of the running live output ends the run's playback:
@@ -277,15 +264,19 @@ struct AudioEngine::Impl final : audio::RenderContext {
   }
 
   // ---- notification thread: runs completions, those of played-back data once the device
-  // clock has passed the file's last frame.
-  void notify() {
-    for (;;) {
+  // clock has passed the file's last frame. Sleeps until a completion or a failure comes,
+  // or until the next waiting completion is due.
+  void notify(std::stop_token stop) {
+    std::stop_callback wake(stop, [this] { notifierWakeup.notify(); });
+    while (!stop.stop_requested()) {
       takeFailure();
       CompletionEvent event{};
       while (events.pop(event)) {
         if (event.due > 0.0 && runFailed.load(std::memory_order_acquire)) continue;
         waiting.push_back(event);
       }
+      double nextDue = -1.0;  // seconds of device time until the nearest waiting completion
+      const double now = device ? device->currentTime() : 0.0;
       for (size_t i = 0; i < waiting.size();) {
         const CompletionEvent& e = waiting[i];
         if (e.due > 0.0) {
@@ -293,7 +284,8 @@ struct AudioEngine::Impl final : audio::RenderContext {
             waiting.erase(waiting.begin() + static_cast<std::ptrdiff_t>(i));
             continue;
           }
-          if (!device || device->currentTime() < e.due) {
+          if (!device || now < e.due) {
+            if (device && (nextDue < 0.0 || e.due - now < nextDue)) nextDue = e.due - now;
             ++i;
             continue;
           }
@@ -302,15 +294,13 @@ struct AudioEngine::Impl final : audio::RenderContext {
         waiting.erase(waiting.begin() + static_cast<std::ptrdiff_t>(i));
         ready.receiver->deliverCompletion(ready.segment, ready.generation, ready.type);
       }
-      std::unique_lock lock(notifyMutex);
-      if (quit) return;
-      if (liveRunning.load(std::memory_order_acquire) || !waiting.empty()) {
-        notifyCondition.wait_for(lock, std::chrono::milliseconds(2), [this] { return quit; });
+      if (stop.stop_requested()) return;
+      if (nextDue >= 0.0) {
+        notifierWakeup.waitFor(std::max<std::chrono::duration<double>>(std::chrono::duration<double>(nextDue),
+                                                                         kShortestClockWait));
       } else {
-        notifyCondition.wait_for(lock, std::chrono::milliseconds(100), [this] { return quit || kicked; });
-        kicked = false;
+        notifierWakeup.wait();
       }
-      if (quit) return;
     }
   }
 
@@ -327,40 +317,35 @@ struct AudioEngine::Impl final : audio::RenderContext {
   const std::unique_ptr<AudioOutputDevice> device;
   const std::shared_ptr<AudioOutputNode> output = std::make_shared<AudioOutputNode>();
 
-  // Main thread.
+  // Main thread; the render side reads `mode` only while it renders, and it changes only
+  // while nothing renders.
   std::vector<std::shared_ptr<AudioNode>> attached;
   std::map<const AudioNode*, Connection> inputs;  // destination -> what feeds its input bus 0
-  bool running = false;
-  bool manual = false;
-  AudioFormat manualFormat;
+  Mode mode = Mode::Stopped;
+  std::optional<ManualRendering> manual;  // present while manual rendering is switched on
   AudioFormat liveFormat;
-  uint32_t manualMaximum = 0;
-  int64_t manualSampleTime = 0;
 
   // Render side: changed by the main thread only while nothing renders.
-  audio::RenderSource* root = nullptr;
+  audio::RenderNode* root = nullptr;
   AudioFormat renderFormat;
   int64_t sampleTime = 0;
   std::atomic<int64_t> latencyFrames{0};
   std::array<audio::SegmentEnd, 64> pendingEnds{};
   size_t pendingCount = 0;
+  bool completionQueued = false;
 
   // Reader thread.
-  std::thread reader;
-  std::atomic<bool> readerRunning{false};
-  std::vector<AudioPlayerNode::Impl*> readerPlayers;
+  std::vector<audio::RenderNode*> prefetchers;
+  audio::Wakeup readerWakeup;
+  std::jthread reader;
 
   // Notification thread.
   audio::SpscQueue<CompletionEvent> events{256};
   std::vector<CompletionEvent> waiting;
   std::atomic<uint64_t> epoch{0};
-  std::atomic<bool> liveRunning{false};
   std::atomic<bool> runFailed{false};  // the live run's device failed; cleared by a start
-  std::mutex notifyMutex;
-  std::condition_variable notifyCondition;
-  bool quit = false;
-  bool kicked = false;
-  std::thread notifier;
+  audio::Wakeup notifierWakeup;
+  std::jthread notifier;  // last: stopped and joined before anything it uses goes
 };
 
 AudioEngine::AudioEngine() : AudioEngine(makeDefaultOutputDevice()) {}
@@ -387,7 +372,7 @@ void AudioEngine::connect(const std::shared_ptr<AudioNode>& source,
   if (!source || !destination || source == destination || !format.isValid()) return;
   if (!d.isNodeAttached(source.get()) || !d.isNodeAttached(destination.get())) return;
   // The output node has no output bus; a player has no input bus.
-  if (source.get() == d.output.get() || dynamic_cast<AudioPlayerNode*>(destination.get())) return;
+  if (!rendererOf(*source).hasOutputBus() || !rendererOf(*destination).hasInputBus()) return;
   // No cycles: the destination must not already feed the source.
   for (auto it = d.inputs.find(source.get()); it != d.inputs.end();
        it = d.inputs.find(it->second.source.get())) {
@@ -411,70 +396,65 @@ std::shared_ptr<AudioOutputNode> AudioEngine::outputNode() const { return impl_-
 
 bool AudioEngine::startAndReturnError(AudioError* error) {
   Impl& d = *impl_;
-  if (d.running) return true;
+  if (d.mode != Impl::Mode::Stopped) return true;
   if (d.manual) {
-    d.configureGraph(d.manualFormat);
+    d.configureGraph(d.manual->format);
     d.sampleTime = 0;
-    d.offline = true;
-    d.running = true;
+    d.mode = Impl::Mode::Offline;
     return true;
   }
   const auto top = d.inputs.find(d.output.get());
   if (top == d.inputs.end()) {
-    setError(error, kErrorNotConnected, "nothing is connected to the output node");
+    setError(error, "nothing is connected to the output node");
     return false;
   }
   d.liveFormat = top->second.format;
   if (d.liveFormat.channelCount > audio::kMaxRenderChannels) {
-    setError(error, kErrorInvalidFormat, "unsupported output format");
+    setError(error, "unsupported output format");
     return false;
   }
   d.configureGraph(d.liveFormat);
   d.sampleTime = 0;
-  if (!d.resumeLive(error)) return false;
-  d.running = true;
+  d.mode = Impl::Mode::Live;
+  if (!d.resumeLive(error)) {
+    d.mode = Impl::Mode::Stopped;
+    return false;
+  }
   return true;
 }
 
-bool AudioEngine::isRunning() const { return impl_->running; }
+bool AudioEngine::isRunning() const { return impl_->mode != Impl::Mode::Stopped; }
 
 void AudioEngine::stop() {
   Impl& d = *impl_;
-  if (!d.running) return;
-  if (!d.manual) d.pauseLive();
-  d.running = false;
+  if (d.mode == Impl::Mode::Live) d.pauseLive();
+  d.mode = Impl::Mode::Stopped;
 }
 
 void AudioEngine::reset() {
-  for (const auto& node : impl_->attached) {
-    if (auto* player = dynamic_cast<AudioPlayerNode*>(node.get())) player->reset();
-    if (auto* unit = dynamic_cast<AudioUnitTimePitch*>(node.get())) unit->reset();
-  }
+  for (const auto& node : impl_->attached) rendererOf(*node).resetState();
 }
 
 bool AudioEngine::enableManualRenderingMode(AudioEngineManualRenderingMode mode, const AudioFormat& format,
                                             uint32_t maximumFrameCount, AudioError* error) {
   Impl& d = *impl_;
-  if (d.running) {
-    setError(error, kErrorRunning, "the engine must be stopped to change its rendering mode");
+  if (d.mode != Impl::Mode::Stopped) {
+    setError(error, "the engine must be stopped to change its rendering mode");
     return false;
   }
   if (mode != AudioEngineManualRenderingMode::Offline) {
-    setError(error, kErrorUnsupported, "only offline manual rendering is supported");
+    setError(error, "only offline manual rendering is supported");
     return false;
   }
   if (!format.isValid() || format.channelCount > audio::kMaxRenderChannels) {
-    setError(error, kErrorInvalidFormat, "unsupported manual rendering format");
+    setError(error, "unsupported manual rendering format");
     return false;
   }
   if (maximumFrameCount == 0) {
-    setError(error, kErrorTooManyFrames, "the maximum frame count must not be 0");
+    setError(error, "the maximum frame count must not be 0");
     return false;
   }
-  d.manual = true;
-  d.manualFormat = format;
-  d.manualMaximum = maximumFrameCount;
-  d.manualSampleTime = 0;
+  d.manual = Impl::ManualRendering{format, maximumFrameCount, 0};
   return true;
 }
 
@@ -482,45 +462,42 @@ void AudioEngine::disableManualRenderingMode() {
   Impl& d = *impl_;
   if (!d.manual) return;
   stop();
-  d.manual = false;
-  d.manualFormat = {};
-  d.manualMaximum = 0;
+  d.manual.reset();
 }
 
-bool AudioEngine::isInManualRenderingMode() const { return impl_->manual; }
+bool AudioEngine::isInManualRenderingMode() const { return impl_->manual.has_value(); }
 AudioFormat AudioEngine::manualRenderingFormat() const {
-  return impl_->manual ? impl_->manualFormat : AudioFormat{};
+  return impl_->manual ? impl_->manual->format : AudioFormat{};
 }
 uint32_t AudioEngine::manualRenderingMaximumFrameCount() const {
-  return impl_->manual ? impl_->manualMaximum : 0;
+  return impl_->manual ? impl_->manual->maximumFrameCount : 0;
 }
-int64_t AudioEngine::manualRenderingSampleTime() const { return impl_->manual ? impl_->manualSampleTime : 0; }
+int64_t AudioEngine::manualRenderingSampleTime() const { return impl_->manual ? impl_->manual->sampleTime : 0; }
 
 AudioEngineManualRenderingStatus AudioEngine::renderOffline(uint32_t frames, AudioPCMBuffer& buffer,
                                                             AudioError* error) {
   Impl& d = *impl_;
   if (!d.manual) {
-    setError(error, kErrorNotManual, "the engine is not in manual rendering mode");
+    setError(error, "the engine is not in manual rendering mode");
     return AudioEngineManualRenderingStatus::Error;
   }
-  if (!d.running) {
-    setError(error, kErrorNotRunning, "the engine is not running");
+  if (d.mode != Impl::Mode::Offline) {
+    setError(error, "the engine is not running");
     return AudioEngineManualRenderingStatus::Error;
   }
-  if (frames > d.manualMaximum || frames > buffer.frameCapacity()) {
-    setError(error, kErrorTooManyFrames, "more frames than the maximum or the buffer's capacity");
+  if (frames > d.manual->maximumFrameCount || frames > buffer.frameCapacity()) {
+    setError(error, "more frames than the maximum or the buffer's capacity");
     return AudioEngineManualRenderingStatus::Error;
   }
-  if (buffer.format().channelCount != d.manualFormat.channelCount) {
-    setError(error, kErrorInvalidFormat, "the buffer's format differs from the manual rendering format");
+  if (buffer.format().channelCount != d.manual->format.channelCount) {
+    setError(error, "the buffer's format differs from the manual rendering format");
     return AudioEngineManualRenderingStatus::Error;
   }
   std::array<float*, audio::kMaxRenderChannels> channels{};
-  for (uint32_t c = 0; c < d.manualFormat.channelCount; ++c) channels[c] = buffer.channelData(c);
+  for (uint32_t c = 0; c < d.manual->format.channelCount; ++c) channels[c] = buffer.channelData(c);
   d.pull(channels.data(), frames, 0.0);
   buffer.setFrameLength(frames);
-  d.manualSampleTime += frames;
-  d.kickNotifier();
+  d.manual->sampleTime += frames;
   return AudioEngineManualRenderingStatus::Success;
 }
 

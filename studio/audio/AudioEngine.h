@@ -14,7 +14,7 @@ namespace lorvanta {
 // The engine's output node: its input is what is heard, or what manual rendering returns.
 class AudioOutputNode final : public AudioNode {
  public:
-  AudioOutputNode() = default;
+  AudioOutputNode();
 };
 
 enum class AudioEngineManualRenderingMode { Offline = 0, Realtime = 1 };
@@ -72,6 +72,8 @@ class AudioEngine {
                                                  AudioError* error = nullptr);
 
  private:
+  static audio::RenderNode& rendererOf(const AudioNode& node);
+
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

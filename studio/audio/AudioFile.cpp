@@ -23,12 +23,8 @@ using SampleFormat = AudioFileSettings::SampleFormat;
 using studio::sndfileCloseFailure;
 using studio::sndfileFailure;
 
-constexpr int kErrorNotWritable = 100;
-constexpr int kErrorChannelCount = 101;
-constexpr int kErrorSystem = 102;
-
-void setError(AudioError* error, int code, std::string message) {
-  if (error) *error = AudioError{code, std::move(message)};
+void setError(AudioError* error, std::string message) {
+  if (error) *error = AudioError{std::move(message)};
 }
 
 std::string lowerExtension(const std::string& path) {
@@ -177,11 +173,11 @@ std::shared_ptr<AudioFile> AudioFile::openForReading(const std::string& path, Au
   Impl& d = *result->impl_;
   d.file = sf_open(path.c_str(), SFM_READ, &d.info);
   if (!d.file) {
-    setError(error, sf_error(nullptr), "cannot open \"" + path + "\" for reading: " + sf_strerror(nullptr));
+    setError(error, "cannot open \"" + path + "\" for reading: " + sf_strerror(nullptr));
     return nullptr;
   }
   if (d.info.channels <= 0 || d.info.samplerate <= 0) {
-    setError(error, SF_ERR_MALFORMED_FILE, "\"" + path + "\" has no valid audio format");
+    setError(error, "\"" + path + "\" has no valid audio format");
     return nullptr;
   }
   d.path = path;
@@ -204,7 +200,7 @@ std::shared_ptr<AudioFile> AudioFile::openForWriting(const std::string& path,
     container = Container::AIFF;
   }
   if (container == Container::Unknown) {
-    setError(error, SF_ERR_UNRECOGNISED_FORMAT, "no audio file type for \"" + path + "\"");
+    setError(error, "no audio file type for \"" + path + "\"");
     return nullptr;
   }
   SampleFormat sampleFormat = settings.sampleFormat;
@@ -212,7 +208,7 @@ std::shared_ptr<AudioFile> AudioFile::openForWriting(const std::string& path,
   const double rate = settings.sampleRate;
   if (sampleFormat == SampleFormat::Unknown || !(rate >= 1.0 && rate <= 1e6) || settings.channelCount == 0 ||
       settings.channelCount > 64) {
-    setError(error, SF_ERR_UNSUPPORTED_ENCODING, "unsupported settings for \"" + path + "\"");
+    setError(error, "unsupported settings for \"" + path + "\"");
     return nullptr;
   }
 
@@ -223,7 +219,7 @@ std::shared_ptr<AudioFile> AudioFile::openForWriting(const std::string& path,
   d.info.format =
       (container == Container::WAV ? SF_FORMAT_WAV : SF_FORMAT_AIFF) | sfSubtype(container, sampleFormat);
   if (!sf_format_check(&d.info)) {
-    setError(error, SF_ERR_UNSUPPORTED_ENCODING, "unsupported settings for \"" + path + "\"");
+    setError(error, "unsupported settings for \"" + path + "\"");
     return nullptr;
   }
   // Opened here rather than by libsndfile, so the system's reason for a refusal is known
@@ -235,14 +231,13 @@ std::shared_ptr<AudioFile> AudioFile::openForWriting(const std::string& path,
     d.descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   }
   if (d.descriptor < 0) {
-    setError(error, kErrorSystem, std::strerror(errno));
+    setError(error, std::strerror(errno));
     return nullptr;
   }
   errno = 0;
   d.file = sf_open_fd(d.descriptor, SFM_WRITE, &d.info, SF_FALSE);
   if (!d.file) {
-    const int code = sf_error(nullptr);
-    setError(error, code, sndfileFailure(errno, nullptr));
+    setError(error, sndfileFailure(errno, nullptr));
     ::close(d.descriptor);
     d.descriptor = -1;
     if (created) ::unlink(path.c_str());
@@ -274,12 +269,12 @@ bool AudioFile::writeFromBuffer(const AudioPCMBuffer& buffer, AudioError* error)
   Impl& d = *impl_;
   std::lock_guard lock(d.mutex);
   if (!d.file || !d.writing) {
-    setError(error, kErrorNotWritable, "the file is not open for writing");
+    setError(error, "the file is not open for writing");
     return false;
   }
   const uint32_t channels = d.settings.channelCount;
   if (buffer.format().channelCount != channels) {
-    setError(error, kErrorChannelCount, "the buffer's channel count differs from the file's");
+    setError(error, "the buffer's channel count differs from the file's");
     return false;
   }
   const uint32_t frames = buffer.frameLength();
@@ -297,6 +292,8 @@ bool AudioFile::writeFromBuffer(const AudioPCMBuffer& buffer, AudioError* error)
       for (uint32_t i = 0; i < frames; ++i) dst[size_t{i} * channels] = convert(src[i]);
     }
     written = sf_writef_int(d.file, d.interleavedInt.data(), frames);
+  } else if (channels == 1) {
+    written = sf_writef_float(d.file, buffer.channelData(0), frames);
   } else {
     if (d.interleaved.size() < samples) d.interleaved.resize(samples);
     for (uint32_t c = 0; c < channels; ++c) {
@@ -309,7 +306,7 @@ bool AudioFile::writeFromBuffer(const AudioPCMBuffer& buffer, AudioError* error)
   if (written != static_cast<sf_count_t>(frames)) {
     const std::string cause = sndfileFailure(errno, d.file);
     if (d.writeFailure.empty()) d.writeFailure = cause;
-    setError(error, kErrorSystem, cause);
+    setError(error, cause);
     return false;
   }
   return true;
@@ -330,7 +327,7 @@ bool AudioFile::close(AudioError* error) {
     d.descriptor = -1;
   }
   if (failure.empty()) return true;
-  setError(error, kErrorSystem, failure);
+  setError(error, failure);
   return false;
 }
 
@@ -342,14 +339,22 @@ uint32_t AudioFile::readFrames(int64_t startFrame, uint32_t frames, AudioPCMBuff
   const int64_t wanted = std::min<int64_t>({frames, buffer.frameCapacity(), d.length - startFrame});
   if (wanted <= 0 || sf_seek(d.file, startFrame, SEEK_SET) < 0) return 0;
   const uint32_t fileChannels = d.settings.channelCount;
-  const size_t samples = static_cast<size_t>(wanted) * fileChannels;
-  if (d.interleaved.size() < samples) d.interleaved.resize(samples);
-  const sf_count_t got = std::max<sf_count_t>(sf_readf_float(d.file, d.interleaved.data(), wanted), 0);
   const uint32_t outChannels = buffer.format().channelCount;
-  for (uint32_t c = 0; c < outChannels; ++c) {
-    const uint32_t from = std::min(c, fileChannels - 1);
-    float* dst = buffer.channelData(c);
-    for (sf_count_t i = 0; i < got; ++i) dst[i] = d.interleaved[static_cast<size_t>(i) * fileChannels + from];
+  sf_count_t got = 0;
+  if (fileChannels == 1) {
+    // Mono frames are already laid out as one channel: read them where they go.
+    got = std::max<sf_count_t>(sf_readf_float(d.file, buffer.channelData(0), wanted), 0);
+    for (uint32_t c = 1; c < outChannels; ++c)
+      std::copy_n(buffer.channelData(0), got, buffer.channelData(c));
+  } else {
+    const size_t samples = static_cast<size_t>(wanted) * fileChannels;
+    if (d.interleaved.size() < samples) d.interleaved.resize(samples);
+    got = std::max<sf_count_t>(sf_readf_float(d.file, d.interleaved.data(), wanted), 0);
+    for (uint32_t c = 0; c < outChannels; ++c) {
+      const uint32_t from = std::min(c, fileChannels - 1);
+      float* dst = buffer.channelData(c);
+      for (sf_count_t i = 0; i < got; ++i) dst[i] = d.interleaved[static_cast<size_t>(i) * fileChannels + from];
+    }
   }
   buffer.setFrameLength(static_cast<uint32_t>(got));
   return static_cast<uint32_t>(got);

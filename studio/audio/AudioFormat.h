@@ -14,8 +14,8 @@ struct AudioFormat {
   friend bool operator==(const AudioFormat&, const AudioFormat&) = default;
 };
 
+// What went wrong, in plain words.
 struct AudioError {
-  int code = 0;
   std::string message;
 };
 

@@ -7,28 +7,28 @@
 
 namespace lorvanta {
 
-AudioPlayerNode::AudioPlayerNode() : impl_(std::make_unique<Impl>()) {}
+AudioPlayerNode::AudioPlayerNode() : AudioPlayerNode(std::make_unique<Impl>()) {}
+AudioPlayerNode::AudioPlayerNode(std::unique_ptr<Impl>&& owner) : AudioPlayerNode(*owner, std::move(owner)) {}
+AudioPlayerNode::AudioPlayerNode(Impl& impl, std::unique_ptr<Impl>&& owner)
+    : AudioNode(std::move(owner)), impl_(impl) {}
 AudioPlayerNode::~AudioPlayerNode() = default;
 
 void AudioPlayerNode::scheduleFile(std::shared_ptr<AudioFile> file,
                                    AudioPlayerNodeCompletionCallbackType type, CompletionHandler handler) {
-  impl_->schedule(std::move(file), type, std::move(handler));
+  impl_.schedule(std::move(file), type, std::move(handler));
 }
 
 void AudioPlayerNode::scheduleFile(std::shared_ptr<AudioFile> file) {
-  impl_->schedule(std::move(file), AudioPlayerNodeCompletionCallbackType::DataPlayedBack, nullptr);
+  impl_.schedule(std::move(file), AudioPlayerNodeCompletionCallbackType::DataPlayedBack, nullptr);
 }
 
-void AudioPlayerNode::play() { impl_->playing.store(true, std::memory_order_release); }
+void AudioPlayerNode::play() { impl_.playing.store(true, std::memory_order_release); }
 
-void AudioPlayerNode::stop() {
-  impl_->playing.store(false, std::memory_order_release);
-  impl_->dropEverything();
-}
+void AudioPlayerNode::stop() { impl_.stop(); }
 
 void AudioPlayerNode::reset() { stop(); }
 
-bool AudioPlayerNode::isPlaying() const { return impl_->playing.load(std::memory_order_acquire); }
+bool AudioPlayerNode::isPlaying() const { return impl_.playing.load(std::memory_order_acquire); }
 
 void AudioPlayerNode::Impl::schedule(std::shared_ptr<AudioFile> file,
                                      AudioPlayerNodeCompletionCallbackType type, CompletionHandler handler) {
@@ -42,9 +42,11 @@ void AudioPlayerNode::Impl::schedule(std::shared_ptr<AudioFile> file,
   segment.reported = static_cast<bool>(handler);
   if (handler) handlers.emplace(segment.id, std::move(handler));
   toRead.push_back(std::move(segment));
+  moreToRead.store(true, std::memory_order_release);
 }
 
-void AudioPlayerNode::Impl::dropEverything() {
+void AudioPlayerNode::Impl::stop() {
+  playing.store(false, std::memory_order_release);
   std::map<uint64_t, CompletionHandler> dropped;
   std::deque<Segment> unread;
   {
@@ -52,6 +54,7 @@ void AudioPlayerNode::Impl::dropEverything() {
     std::lock_guard lock(mutex);
     dropped.swap(handlers);
     unread.swap(toRead);
+    moreToRead.store(false, std::memory_order_release);
     generation.fetch_add(1, std::memory_order_acq_rel);
     // The reader writes only under `mutex`: everything up to here is old.
     flushTo.store(writeCount.load(std::memory_order_acquire), std::memory_order_release);
@@ -59,8 +62,10 @@ void AudioPlayerNode::Impl::dropEverything() {
   // Handlers and files are released outside the locks.
 }
 
-void AudioPlayerNode::Impl::configure(uint32_t newChannels) {
-  newChannels = std::clamp<uint32_t>(newChannels, 1, audio::kMaxRenderChannels);
+void AudioPlayerNode::Impl::resetState() { stop(); }
+
+void AudioPlayerNode::Impl::prepare(const AudioFormat& format) {
+  const uint32_t newChannels = std::clamp<uint32_t>(format.channelCount, 1, audio::kMaxRenderChannels);
   if (newChannels != channels) {
     channels = newChannels;
     ring.assign(kRingFrames * channels, 0.0f);
@@ -76,7 +81,8 @@ void AudioPlayerNode::Impl::configure(uint32_t newChannels) {
     readCount.store(flushed, std::memory_order_release);
 }
 
-bool AudioPlayerNode::Impl::fill() {
+bool AudioPlayerNode::Impl::prefetch() {
+  prefetchRequested.store(false, std::memory_order_release);
   std::lock_guard lock(mutex);
   if (toRead.empty() || channels == 0) return false;
   Segment& segment = toRead.front();
@@ -112,6 +118,7 @@ bool AudioPlayerNode::Impl::fill() {
     if (!markers.push(marker)) return false;
   }
   toRead.pop_front();
+  moreToRead.store(!toRead.empty(), std::memory_order_release);
   return true;
 }
 
@@ -124,9 +131,9 @@ void AudioPlayerNode::Impl::render(float* const* out, uint32_t frames, int64_t s
 
   uint32_t produced = 0;
   if (playing.load(std::memory_order_acquire) && channels != 0) {
-    if (context.offline) {
+    if (context.isOffline()) {
       // Offline the caller is its own reader: the file is read synchronously.
-      while (writeCount.load(std::memory_order_relaxed) - read < frames && fill()) {
+      while (writeCount.load(std::memory_order_relaxed) - read < frames && prefetch()) {
       }
     }
     const uint64_t available = writeCount.load(std::memory_order_acquire) - read;
@@ -150,6 +157,10 @@ void AudioPlayerNode::Impl::render(float* const* out, uint32_t frames, int64_t s
     read += produced;
   }
   readCount.store(read, std::memory_order_release);
+  if (!context.isOffline() && channels != 0 &&
+      writeCount.load(std::memory_order_acquire) - read < kRingFrames / 2 &&
+      moreToRead.load(std::memory_order_acquire) && !prefetchRequested.exchange(true, std::memory_order_acq_rel))
+    context.requestPrefetch();
   for (uint32_t c = 0; c < channels; ++c)
     std::memset(out[c] + produced, 0, (frames - produced) * sizeof(float));
 }

@@ -35,11 +35,12 @@ class AudioPlayerNode final : public AudioNode {
   void reset();
   bool isPlaying() const;
 
-  struct Impl;
-  Impl& impl() { return *impl_; }
-
  private:
-  std::unique_ptr<Impl> impl_;
+  struct Impl;
+  explicit AudioPlayerNode(std::unique_ptr<Impl>&& owner);
+  AudioPlayerNode(Impl& impl, std::unique_ptr<Impl>&& owner);
+
+  Impl& impl_;
 };
 
 }  // namespace lorvanta

@@ -15,15 +15,18 @@ namespace lorvanta {
 
 // The player's three sides: the main thread schedules and stops; a reader (the engine's
 // reader thread live, the rendering caller offline) moves file data into a ring; the render
-// thread plays from the ring and reports where each file ends.
-struct AudioPlayerNode::Impl final : audio::RenderSource, audio::CompletionReceiver {
+// thread plays from the ring, reports where each file ends and wakes the reader when the
+// ring falls below half.
+struct AudioPlayerNode::Impl final : audio::RenderNode, audio::CompletionReceiver {
   static constexpr uint64_t kRingFrames = 32768;
   static constexpr uint32_t kReadChunk = 4096;
 
+  bool hasInputBus() const override { return false; }
   // Main thread, while the engine renders nothing.
-  void configure(uint32_t channels);
+  void prepare(const AudioFormat& format) override;
+  void resetState() override;
   // Reader side: moves up to one chunk of file data into the ring. True when it did anything.
-  bool fill();
+  bool prefetch() override;
   // Render thread.
   void render(float* const* out, uint32_t frames, int64_t sampleTime, audio::RenderContext& context) override;
   // Notification thread.
@@ -32,7 +35,8 @@ struct AudioPlayerNode::Impl final : audio::RenderSource, audio::CompletionRecei
 
   void schedule(std::shared_ptr<AudioFile> file, AudioPlayerNodeCompletionCallbackType type,
                 CompletionHandler handler);
-  void dropEverything();
+  // Silent at once; nothing stays scheduled; pending completions are dropped.
+  void stop();
 
   struct Segment {
     uint64_t id = 0;
@@ -59,6 +63,8 @@ struct AudioPlayerNode::Impl final : audio::RenderSource, audio::CompletionRecei
   std::atomic<uint64_t> writeCount{0};
   std::atomic<uint64_t> readCount{0};
   std::atomic<uint64_t> flushTo{0};
+  std::atomic<bool> moreToRead{false};         // files wait to be read into the ring
+  std::atomic<bool> prefetchRequested{false};  // the render side has asked the reader for data
   audio::SpscQueue<Marker> markers{64};
 
   // Guarded by `mutex` (main, reader and notification threads; never the render thread).

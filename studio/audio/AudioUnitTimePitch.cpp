@@ -62,12 +62,15 @@ float measuredDelay(double rate, int semitone) {
 
 }  // namespace
 
-AudioUnitTimePitch::AudioUnitTimePitch() : impl_(std::make_unique<Impl>()) {}
+AudioUnitTimePitch::AudioUnitTimePitch() : AudioUnitTimePitch(std::make_unique<Impl>()) {}
+AudioUnitTimePitch::AudioUnitTimePitch(std::unique_ptr<Impl>&& owner) : AudioUnitTimePitch(*owner, std::move(owner)) {}
+AudioUnitTimePitch::AudioUnitTimePitch(Impl& impl, std::unique_ptr<Impl>&& owner)
+    : AudioNode(std::move(owner)), impl_(impl) {}
 AudioUnitTimePitch::~AudioUnitTimePitch() = default;
 
-void AudioUnitTimePitch::setPitch(float cents) { impl_->setPitch(cents); }
-float AudioUnitTimePitch::pitch() const { return impl_->pitch.load(std::memory_order_acquire); }
-void AudioUnitTimePitch::reset() { impl_->resetRequested.store(true, std::memory_order_release); }
+void AudioUnitTimePitch::setPitch(float cents) { impl_.setPitch(cents); }
+float AudioUnitTimePitch::pitch() const { return impl_.pitch.load(std::memory_order_acquire); }
+void AudioUnitTimePitch::reset() { impl_.resetState(); }
 
 AudioUnitTimePitch::Impl::Impl() = default;
 
@@ -108,9 +111,10 @@ void AudioUnitTimePitch::Impl::setPitch(float cents) {
   if (old >= 0) processing->slots[old].state.store(Free, std::memory_order_release);
 }
 
-void AudioUnitTimePitch::Impl::configure(double sampleRate, uint32_t newChannels) {
+void AudioUnitTimePitch::Impl::prepare(const AudioFormat& format) {
   std::lock_guard lock(mainMutex);
-  newChannels = std::clamp<uint32_t>(newChannels, 1, audio::kMaxRenderChannels);
+  const double sampleRate = format.sampleRate;
+  const uint32_t newChannels = std::clamp<uint32_t>(format.channelCount, 1, audio::kMaxRenderChannels);
   if (!processing || sampleRate != rate || newChannels != channels) {
     rate = sampleRate;
     channels = newChannels;
@@ -161,7 +165,7 @@ void AudioUnitTimePitch::Impl::configure(double sampleRate, uint32_t newChannels
   }
 }
 
-void AudioUnitTimePitch::Impl::release() {
+void AudioUnitTimePitch::Impl::releaseProcessingMemory() {
   std::unique_ptr<Processing> released;
   {
     std::lock_guard lock(mainMutex);
@@ -172,12 +176,12 @@ void AudioUnitTimePitch::Impl::release() {
   }
 }
 
-void AudioUnitTimePitch::Impl::release(int processor) {
+void AudioUnitTimePitch::Impl::freeSlot(int processor) {
   if (processor >= 0) processing->slots[processor].state.store(Free, std::memory_order_release);
 }
 
 void AudioUnitTimePitch::Impl::resync(int64_t sampleTime, audio::RenderContext&) {
-  if (outgoing != kNone) release(outgoing);
+  if (outgoing != kNone) freeSlot(outgoing);
   outgoing = kNone;
   inPos = outPos = sampleTime;
   if (active >= 0) {
@@ -204,6 +208,18 @@ void AudioUnitTimePitch::Impl::begin(int processor) {
 void AudioUnitTimePitch::Impl::pullInput(audio::RenderContext& context) {
   const uint32_t frames = audio::kRenderBlock;
   Processing& p = *processing;
+  const uint64_t start = static_cast<uint64_t>(inPos) % kHistoryFrames;
+  if (channels == 1 && start + frames <= kHistoryFrames) {
+    // Mono input that does not wrap in the history is rendered straight into it.
+    float* block = &p.history[start];
+    if (upstream) {
+      upstream->render(&block, frames, inPos, context);
+    } else {
+      std::fill_n(block, frames, 0.0f);
+    }
+    inPos += frames;
+    return;
+  }
   if (upstream) {
     upstream->render(p.planarPointers.data(), frames, inPos, context);
   } else {
@@ -260,6 +276,12 @@ void AudioUnitTimePitch::Impl::render(float* const* out, uint32_t frames, int64_
     const int next = pending.exchange(kNone, std::memory_order_acq_rel);
     if (next != kNone) begin(next);
   }
+  if (outgoing == kNone && channels == 1) {
+    // Mono without a cross-fade: the processor's output is the output.
+    produce(active, out[0], frames, context);
+    outPos += frames;
+    return;
+  }
   std::vector<float>& mixA = processing->mixA;
   std::vector<float>& mixB = processing->mixB;
   produce(active, mixA.data(), frames, context);
@@ -275,7 +297,7 @@ void AudioUnitTimePitch::Impl::render(float* const* out, uint32_t frames, int64_
     }
     fadePosition += frames;
     if (fadePosition >= fadeLength) {
-      release(outgoing);
+      freeSlot(outgoing);
       outgoing = kNone;
     }
   }

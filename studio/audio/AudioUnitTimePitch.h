@@ -16,16 +16,20 @@ class AudioUnitTimePitch final : public AudioNode {
   AudioUnitTimePitch();
   ~AudioUnitTimePitch() override;
 
-  // Cents, clamped to [-2400, 2400]; takes effect at once, also while playing. Any thread.
+  // Cents, clamped to [-2400, 2400]; takes effect at once, also while playing. Any thread but
+  // the render thread: it takes a lock, and the first use of a pitch measures the unit's
+  // delay there (which allocates).
   void setPitch(float cents);
+  // Any thread.
   float pitch() const;
   void reset();
 
-  struct Impl;
-  Impl& impl() { return *impl_; }
-
  private:
-  std::unique_ptr<Impl> impl_;
+  struct Impl;
+  explicit AudioUnitTimePitch(std::unique_ptr<Impl>&& owner);
+  AudioUnitTimePitch(Impl& impl, std::unique_ptr<Impl>&& owner);
+
+  Impl& impl_;
 };
 
 }  // namespace lorvanta

@@ -22,8 +22,8 @@ namespace lorvanta {
 // allocates); the render thread only feeds, reads and clears them.
 //
 // All of that memory lives in `processing`: the engine gives a unit processing memory while
-// it is on the output's chain and takes it back once it is not (release()).
-struct AudioUnitTimePitch::Impl final : audio::RenderSource {
+// it is on the output's chain and takes it back once it is not (releaseProcessingMemory()).
+struct AudioUnitTimePitch::Impl final : audio::RenderNode {
   static constexpr int kSlots = 4;
   static constexpr int kNone = -1;
   static constexpr int kPassThrough = -2;
@@ -42,14 +42,17 @@ struct AudioUnitTimePitch::Impl final : audio::RenderSource {
   Impl();
 
   // Main thread, while the engine renders nothing.
-  void configure(double sampleRate, uint32_t channels);
-  void release();
+  void setUpstream(audio::RenderNode* node) override { upstream = node; }
+  void prepare(const AudioFormat& format) override;
+  void releaseProcessingMemory() override;
+  // Main thread.
+  void resetState() override { resetRequested.store(true, std::memory_order_release); }
   void setPitch(float cents);
   // Render thread.
   void render(float* const* out, uint32_t frames, int64_t sampleTime, audio::RenderContext& context) override;
 
   // Engine wiring, changed while nothing renders.
-  audio::RenderSource* upstream = nullptr;
+  audio::RenderNode* upstream = nullptr;
 
   // Shared, atomic.
   std::atomic<float> pitch{0.0f};
@@ -63,7 +66,7 @@ struct AudioUnitTimePitch::Impl final : audio::RenderSource {
   void begin(int processor);
   void produce(int processor, float* interleaved, uint32_t frames, audio::RenderContext& context);
   void pullInput(audio::RenderContext& context);
-  void release(int processor);
+  void freeSlot(int processor);
 
   struct Processing {
     std::array<Slot, kSlots> slots;
@@ -77,7 +80,7 @@ struct AudioUnitTimePitch::Impl final : audio::RenderSource {
   std::mutex mainMutex;
   double rate = 0.0;
   uint32_t channels = 0;
-  std::unique_ptr<Processing> processing;  // present from configure() until release()
+  std::unique_ptr<Processing> processing;  // present from prepare() until releaseProcessingMemory()
   int64_t inPos = 0;
   int64_t outPos = 0;
   int active = kPassThrough;

@@ -11,28 +11,33 @@ NullOutputDevice::~NullOutputDevice() { stop(); }
 bool NullOutputDevice::start(const AudioFormat& format, RenderCallback render, AudioError* error) {
   std::lock_guard lock(mutex_);
   if (options_.failToStart) {
-    if (error) *error = AudioError{-1, "no audio output device"};
+    if (error) *error = AudioError{"no audio output device"};
     return false;
   }
   if (!format.isValid() || !render) {
-    if (error) *error = AudioError{-2, "unsupported output format"};
+    if (error) *error = AudioError{"unsupported output format"};
     return false;
   }
   if (thread_.joinable()) {
-    running_.store(false, std::memory_order_release);
+    thread_.request_stop();
     thread_.join();
   }
   frames_.store(0, std::memory_order_release);
   rate_.store(format.sampleRate, std::memory_order_release);
   running_.store(true, std::memory_order_release);
-  thread_ = std::thread(&NullOutputDevice::run, this, format, std::move(render));
+  thread_ = std::jthread([this, format, render = std::move(render)](std::stop_token stop) {
+    run(stop, format, render);
+  });
   return true;
 }
 
 void NullOutputDevice::stop() {
   std::lock_guard lock(mutex_);
   running_.store(false, std::memory_order_release);
-  if (thread_.joinable()) thread_.join();
+  if (thread_.joinable()) {
+    thread_.request_stop();
+    thread_.join();
+  }
 }
 
 double NullOutputDevice::currentTime() const {
@@ -40,14 +45,14 @@ double NullOutputDevice::currentTime() const {
   return rate > 0.0 ? static_cast<double>(frames_.load(std::memory_order_acquire)) / rate : 0.0;
 }
 
-void NullOutputDevice::run(AudioFormat format, RenderCallback render) {
+void NullOutputDevice::run(const std::stop_token& stop, AudioFormat format, RenderCallback render) {
   const uint32_t block = options_.blockFrames ? options_.blockFrames : 256;
   std::vector<std::vector<float>> storage(format.channelCount, std::vector<float>(block));
   std::vector<float*> channels;
   for (auto& channel : storage) channels.push_back(channel.data());
   const auto started = std::chrono::steady_clock::now();
   uint64_t done = 0;
-  while (running_.load(std::memory_order_acquire)) {
+  while (!stop.stop_requested()) {
     // Block k is heard when the clock has passed it and the latency.
     render(channels.data(), block, static_cast<double>(done) / format.sampleRate + options_.latency);
     if (tap_) tap_(channels.data(), format.channelCount, block);

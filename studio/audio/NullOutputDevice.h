@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <stop_token>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -39,12 +40,12 @@ class NullOutputDevice final : public AudioOutputDevice {
   bool isStarted() const { return running_.load(std::memory_order_acquire); }
 
  private:
-  void run(AudioFormat format, RenderCallback render);
+  void run(const std::stop_token& stop, AudioFormat format, RenderCallback render);
 
   const Options options_;
   const Tap tap_;
   std::mutex mutex_;
-  std::thread thread_;
+  std::jthread thread_;
   std::atomic<bool> running_{false};
   std::atomic<uint64_t> frames_{0};
   std::atomic<double> rate_{0.0};

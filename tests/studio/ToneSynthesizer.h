@@ -142,7 +142,7 @@ class FastOutputDevice final : public AudioOutputDevice {
       int64_t playedThisStart = 0;
       while (running_) {
         if (failAfterFrames_ >= 0 && playedThisStart >= failAfterFrames_) {
-          if (failed_) failed_(AudioError{-1, "the sound server went away"});
+          if (failed_) failed_(AudioError{"the sound server went away"});
           return;
         }
         const double when = static_cast<double>(played_.load()) / format_.sampleRate;
