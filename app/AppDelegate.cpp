@@ -1,11 +1,19 @@
 #include "app/AppDelegate.h"
 
+#include <utility>
+
 #include "platform/Workspace.h"
 #include "update/UpdateManager.h"
 
 namespace lorvanta {
 
-void AppDelegate::applicationDidFinishLaunching() { UpdateManager::create(); }
+AppDelegate::AppDelegate() : AppDelegate(std::string(kStoreLookupURL)) {}
+
+AppDelegate::AppDelegate(const InterfaceCoder&) : AppDelegate() {}
+
+AppDelegate::AppDelegate(std::string storeLookupURL) : storeLookupURL_(std::move(storeLookupURL)) {}
+
+void AppDelegate::applicationDidFinishLaunching() { UpdateManager::create(storeLookupURL_); }
 
 void AppDelegate::applicationWillTerminate() {}
 
