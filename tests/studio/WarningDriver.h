@@ -59,8 +59,7 @@ inline int countLines(const std::string& text, const std::string& line) {
 // The text of the one warning a request showed, once it is checked that it was told as a
 // failure is: one OK button, window-modal on `window`, and the same line once on stderr
 // (`errors`). Empty when no warning was shown.
-inline QString toldWarning(const QList<WarningSeen>& seen, const std::string& errors,
-                            const QWidget* window) {
+inline QString toldWarning(const QList<WarningSeen>& seen, const std::string& errors, const QWidget* window) {
   if (seen.isEmpty()) return QString();
   EXPECT_EQ(seen.size(), 1);
   const WarningSeen& warning = seen.front();

@@ -4,10 +4,10 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <functional>
@@ -142,9 +142,10 @@ TEST_F(MainRoadTest, ViewDidLoadShowsTheValuesAndHidesTheSpinningIndicator) {
 TEST_F(MainRoadTest, TheMainWindowsControlsReachTheirActions) {
   InterfaceClassRegistry::shared().registerClass(
       "AppDelegate", [](const InterfaceCoder& coder) { return std::make_unique<AppDelegate>(coder); });
-  InterfaceClassRegistry::shared().registerClass("ViewController", [tone = tone_](const InterfaceCoder& coder) {
-    return std::make_unique<ViewController>(coder, roadtest::toneServices(tone));
-  });
+  InterfaceClassRegistry::shared().registerClass(
+      "ViewController", [tone = tone_](const InterfaceCoder& coder) {
+        return std::make_unique<ViewController>(coder, roadtest::toneServices(tone));
+      });
   const LoadedInterface loaded = loadInterfaceFile(Bundle(LORVANTA_RESOURCE_DIR).pathForResource("main.ui"));
   ASSERT_TRUE(loaded.window);
   auto* controller = dynamic_cast<ViewController*>(loaded.controller);
@@ -434,9 +435,8 @@ TEST_F(MainRoadTest, WhatEndsARequestEarlyIsToldOnce) {
     roadtest::ConsoleCapture errors(STDERR_FILENO);
     click(c.save);
     const QString temporaryFile = controller_->aiff_tem_URL->toLocalFile();
-    const Console console = watch([&](const std::string&) {
-      return !warnings->isEmpty() && !controller_->audioEngine->isRunning();
-    });
+    const Console console = watch(
+        [&](const std::string&) { return !warnings->isEmpty() && !controller_->audioEngine->isRunning(); });
     errors.restore();
     ASSERT_TRUE(console.ended);
     // Neither completion line: nothing reached its end.
