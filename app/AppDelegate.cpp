@@ -1,5 +1,7 @@
 #include "app/AppDelegate.h"
 
+#include <utility>
+
 #include "platform/ActionTable.h"
 #include "platform/Workspace.h"
 #include "update/UpdateManager.h"
@@ -16,7 +18,13 @@ constexpr ActionTable<AppDelegate> kActions(kActionEntries);
 
 }  // namespace
 
-void AppDelegate::applicationDidFinishLaunching() { UpdateManager::create(); }
+AppDelegate::AppDelegate() : AppDelegate(std::string(kStoreLookupURL)) {}
+
+AppDelegate::AppDelegate(const InterfaceCoder&) : AppDelegate() {}
+
+AppDelegate::AppDelegate(std::string storeLookupURL) : storeLookupURL_(std::move(storeLookupURL)) {}
+
+void AppDelegate::applicationDidFinishLaunching() { UpdateManager::create(storeLookupURL_); }
 
 void AppDelegate::applicationWillTerminate() {}
 

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <string>
 
 #include "platform/InterfaceLoader.h"
 #include "platform/InterfaceTarget.h"
@@ -11,12 +12,15 @@ namespace lorvanta {
 inline constexpr const char* kAboutPageAddress = "https://www.lorvanta.app/about-us";
 inline constexpr const char* kShopPageAddress = "https://shop.lorvanta.app/shop";
 
-// The application delegate: lifecycle answers and the two web-page commands. Created by the
-// main interface file; holds no state.
+// The application delegate: lifecycle answers, the update check at launch and the two
+// web-page commands. Created by the main interface file; it holds only the address the
+// update check asks (the store's, unless its creator gives another).
 class AppDelegate final : public ApplicationDelegate {
  public:
-  AppDelegate() = default;
-  explicit AppDelegate(const InterfaceCoder&) {}
+  AppDelegate();
+  explicit AppDelegate(const InterfaceCoder&);
+  // Asks `storeLookupURL` at launch instead of the store (tests give a local server).
+  explicit AppDelegate(std::string storeLookupURL);
 
   void applicationDidFinishLaunching() override;
   void applicationWillTerminate() override;
@@ -32,6 +36,8 @@ class AppDelegate final : public ApplicationDelegate {
 
  private:
   void openURLString(const QString& address);
+
+  const std::string storeLookupURL_;
 };
 
 }  // namespace lorvanta

@@ -26,7 +26,7 @@ RUN_PACKAGES=(
 TEST_PACKAGES=(
   googletest libgtest-dev libgmock-dev
   pulseaudio pulseaudio-utils
-  xvfb xdotool x11-utils imagemagick
+  xvfb xdotool x11-utils imagemagick openbox xclip
   sox libsox-fmt-all
   clang libclang-rt-14-dev
   iproute2 locales-all

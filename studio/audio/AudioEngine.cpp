@@ -476,6 +476,7 @@ int64_t AudioEngine::manualRenderingSampleTime() const { return impl_->manual ? 
 
 AudioEngineManualRenderingStatus AudioEngine::renderOffline(uint32_t frames, AudioPCMBuffer& buffer,
                                                             AudioError* error) {
+  if (renderPassObserver_) renderPassObserver_(frames);
   Impl& d = *impl_;
   if (!d.manual) {
     setError(error, "the engine is not in manual rendering mode");

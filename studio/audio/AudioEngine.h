@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "studio/audio/AudioFormat.h"
 #include "studio/audio/AudioNode.h"
@@ -70,12 +71,17 @@ class AudioEngine {
   // Pulls `frames` (at most the maximum) through the graph on the calling thread.
   AudioEngineManualRenderingStatus renderOffline(uint32_t frames, AudioPCMBuffer& buffer,
                                                  AudioError* error = nullptr);
+  // Told the frame count of every renderOffline call, on the calling thread, before it
+  // renders (tests see the passes a save asks for).
+  using RenderPassObserver = std::function<void(uint32_t frames)>;
+  void setRenderPassObserver(RenderPassObserver observer) { renderPassObserver_ = std::move(observer); }
 
  private:
   static audio::RenderNode& rendererOf(const AudioNode& node);
 
   struct Impl;
   std::unique_ptr<Impl> impl_;
+  RenderPassObserver renderPassObserver_;
 };
 
 }  // namespace lorvanta

@@ -1,15 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QObject>
+#include <functional>
 #include <vector>
 
 #include "app/AppDelegate.h"
 #include "platform/Workspace.h"
+#include "update/FixtureHttpServer.h"
 
 namespace lorvanta {
 namespace {
 
-class AppDelegateTest : public testing::Test {
+class AppDelegateTest : public ::testing::Test {
  protected:
   void SetUp() override {
     Workspace::shared().setOpener([this](const QUrl& url) {
@@ -21,14 +25,27 @@ class AppDelegateTest : public testing::Test {
   std::vector<QString> opened;
 };
 
-TEST_F(AppDelegateTest, LifecycleAnswersAreTheSameOnEveryCall) {
-  AppDelegate delegate;
-  for (int i = 0; i < 2; ++i) {
-    EXPECT_TRUE(delegate.applicationSupportsSecureRestorableState());
-    EXPECT_TRUE(delegate.applicationShouldTerminateAfterLastWindowClosed());
-    delegate.applicationDidFinishLaunching();
-    delegate.applicationWillTerminate();
-  }
+// Runs the event loop until `done` holds, for at most `seconds`; returns `done()`.
+bool spinUntil(const std::function<bool()>& done, double seconds = 15.0) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done() && clock.elapsed() < seconds * 1000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  return done();
+}
+
+TEST_F(AppDelegateTest, TheLaunchAsksTheLookupOnceAndTheAnswersStayTheSame) {
+  testing::FixtureHttpServer server;
+  server.setReply("/lookup", {});  // an empty body: the check ends without a word
+  AppDelegate delegate(server.url("/lookup?id=1"));
+  EXPECT_TRUE(delegate.applicationSupportsSecureRestorableState());
+  EXPECT_TRUE(delegate.applicationShouldTerminateAfterLastWindowClosed());
+  delegate.applicationDidFinishLaunching();
+  EXPECT_TRUE(spinUntil([&] { return server.requestCount() > 0; }));
+  EXPECT_EQ(server.requestCount(), 1);
+  delegate.applicationWillTerminate();
+  EXPECT_TRUE(delegate.applicationSupportsSecureRestorableState());
+  EXPECT_TRUE(delegate.applicationShouldTerminateAfterLastWindowClosed());
   EXPECT_TRUE(opened.empty());
 }
 
@@ -43,14 +60,6 @@ TEST_F(AppDelegateTest, CommandsOpenTheirPageEachTimeWhateverTheSender) {
                                       "https://www.lorvanta.app/about-us", "https://shop.lorvanta.app/shop",
                                       "https://shop.lorvanta.app/shop"};
   EXPECT_EQ(opened, expected);
-}
-
-TEST_F(AppDelegateTest, AnswersForItsTwoActionsOnlyAndHasNoOutlets) {
-  AppDelegate delegate;
-  EXPECT_TRUE(delegate.respondsToAction("adout_us"));
-  EXPECT_TRUE(delegate.respondsToAction("more_excellent_app"));
-  EXPECT_FALSE(delegate.respondsToAction("playTTS"));
-  EXPECT_FALSE(delegate.setOutlet("fSpokenTextView", nullptr));
 }
 
 TEST(AppDelegateAddresses, AreAbsoluteHttpsWithTheirPaths) {

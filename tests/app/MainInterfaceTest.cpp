@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QKeyEvent>
@@ -19,6 +20,7 @@
 #include <QSlider>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -85,6 +87,19 @@ class RecordingAppDelegate : public ApplicationDelegate {
   AppDelegate real;
 };
 
+// Stands in for the user's browser: the desktop's handler of https addresses, which the
+// workspace hands a URL to.
+class Browser : public QObject {
+  Q_OBJECT
+ public:
+  Browser() { QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "open"); }
+  ~Browser() override { QDesktopServices::unsetUrlHandler(QStringLiteral("https")); }
+  std::vector<QString> opened;
+
+ public slots:
+  void open(const QUrl& url) { opened.push_back(url.toString()); }
+};
+
 class MainInterfaceTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -94,15 +109,10 @@ class MainInterfaceTest : public testing::Test {
                            [](const InterfaceCoder& c) { return std::make_unique<AppDelegate>(c); });
     registry.registerClass("ViewController",
                            [](const InterfaceCoder&) { return std::make_unique<RecordingViewController>(); });
-    Workspace::shared().setOpener([this](const QUrl& url) {
-      opened.push_back(url.toString());
-      return true;
-    });
   }
-  void TearDown() override { Workspace::shared().setOpener({}); }
 
   static QString mainInterfacePath() { return Bundle(LORVANTA_RESOURCE_DIR).pathForResource("main.ui"); }
-  std::vector<QString> opened;
+  Browser browser;
 };
 
 TEST_F(MainInterfaceTest, LoadsWithEveryOutletBoundAndNoProblem) {
@@ -253,7 +263,7 @@ TEST_F(MainInterfaceTest, MenuCommandsOpenTheirPagesEachTime) {
   shop->trigger();
   const std::vector<QString> expected{kAboutPageAddress, kAboutPageAddress, kShopPageAddress,
                                       kShopPageAddress};
-  EXPECT_EQ(opened, expected);
+  EXPECT_EQ(browser.opened, expected);
   EXPECT_TRUE(record().actions.empty());
 }
 
@@ -319,20 +329,40 @@ TEST_F(MainInterfaceTest, VoiceListShowsAtMostTwentyItems) {
 TEST_F(MainInterfaceTest, ClosingTheLastWindowQuitsAfterTheLaunchNotices) {
   InterfaceClassRegistry::shared().registerClass(
       "AppDelegate", [](const InterfaceCoder&) { return std::make_unique<RecordingAppDelegate>(); });
-  mainQueueAfter(0.2, [] {
+  // What the windows were once another one had come; checked after the run, so that a
+  // failure cannot keep the main window open.
+  std::vector<QWidget*> windows;
+  QWidget* other = nullptr;
+  bool mainWindowFirst = false;
+  QTimer closing;
+  closing.setSingleShot(true);
+  QObject::connect(&closing, &QTimer::timeout, [&] {
     // Another window shown later still comes after the main window.
-    auto other = std::make_unique<QWidget>();
-    other->setWindowTitle("other");
-    other->show();
-    const auto windows = applicationWindows();
-    ASSERT_EQ(windows.size(), 2u);
-    EXPECT_NE(qobject_cast<QMainWindow*>(windows.front()), nullptr);
-    EXPECT_EQ(windows.back(), other.get());
-    other.reset();
-    windows.front()->close();
+    auto shown = std::make_unique<QWidget>();
+    shown->setWindowTitle("other");
+    shown->show();
+    other = shown.get();
+    windows = applicationWindows();
+    mainWindowFirst = !windows.empty() && qobject_cast<QMainWindow*>(windows.front()) != nullptr;
+    shown.reset();
+    for (QWidget* window : applicationWindows()) window->close();
   });
+  closing.start(200);
+  // A run that has not ended by then has failed.
+  bool stuck = false;
+  QTimer guard;
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, [&stuck] {
+    stuck = true;
+    QCoreApplication::exit(2);
+  });
+  guard.start(30000);
   const int code = runMainInterface(Bundle(LORVANTA_RESOURCE_DIR));
+  ASSERT_FALSE(stuck) << "the program did not quit when its last window closed";
   EXPECT_EQ(code, 0);
+  ASSERT_EQ(windows.size(), 2u);
+  EXPECT_TRUE(mainWindowFirst);
+  EXPECT_EQ(windows.back(), other);
   const std::vector<QString> expected{"viewDidLoad", "didFinishLaunching after show", "willTerminate"};
   EXPECT_EQ(record().lifecycle, expected);
 }
@@ -362,3 +392,5 @@ TEST(Program, WithoutItsResourcesEndsWithCodeOneAndSaysWhy) {
 
 }  // namespace
 }  // namespace lorvanta
+
+#include "MainInterfaceTest.moc"

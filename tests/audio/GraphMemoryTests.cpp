@@ -54,7 +54,10 @@ TEST(GraphMemory, UnitsOfEarlierSetUpsHoldNoProcessingMemory) {
         g.player->play();
         g.player->scheduleFile(g.file, AudioPlayerNodeCompletionCallbackType::DataPlayedBack,
                                [](AudioPlayerNodeCompletionCallbackType) {});
-        while (device->framesRendered() < 2048) std::this_thread::sleep_for(1ms);
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (device->framesRendered() < 2048 && std::chrono::steady_clock::now() < deadline)
+          std::this_thread::sleep_for(1ms);
+        ASSERT_GE(device->framesRendered(), 2048u) << "the device did not render 2048 frames in ten seconds";
         g.engine.stop();
         g.player->stop();
       }

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <vector>
-
 #include "platform/Workspace.h"
 
 namespace lorvanta {
@@ -26,20 +24,6 @@ TEST(Workspace, UrlFromStringTakesOnlyValidAbsoluteUrls) {
     EXPECT_EQ(urlFromString(c.text).has_value(), c.valid) << c.text;
   }
   EXPECT_EQ(urlFromString("https://shop.lorvanta.app/shop")->path(), "/shop");
-}
-
-TEST(Workspace, OpenerSeesEachOpenedUrl) {
-  std::vector<QUrl> opened;
-  Workspace::shared().setOpener([&](const QUrl& url) {
-    opened.push_back(url);
-    return true;
-  });
-  const QUrl url("https://www.lorvanta.app/about-us");
-  EXPECT_TRUE(Workspace::shared().openURL(url));
-  EXPECT_TRUE(Workspace::shared().openURL(url));
-  Workspace::shared().setOpener({});
-  ASSERT_EQ(opened.size(), 2u);
-  EXPECT_EQ(opened[1], url);
 }
 
 }  // namespace

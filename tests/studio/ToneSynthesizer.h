@@ -124,8 +124,9 @@ class ToneSynthesizer final : public SpeechSynthesizer {
 };
 
 // Pulls the engine in blocks, about twenty times faster than real time, and keeps a clock
-// that counts the frames it has "played". Given `failAfterFrames`, it fails once it has
-// played that many frames of a start, as a sound server that goes away would.
+// that counts the frames it has "played". Given `failAfterFrames`, its first start fails
+// once it has played that many frames, as a sound server that goes away would; later starts
+// play on, as with a server that has come back.
 class FastOutputDevice final : public AudioOutputDevice {
  public:
   explicit FastOutputDevice(int64_t failAfterFrames = -1) : failAfterFrames_(failAfterFrames) {}
@@ -134,14 +135,15 @@ class FastOutputDevice final : public AudioOutputDevice {
     stop();
     format_ = format;
     running_ = true;
-    thread_ = std::thread([this, render = std::move(render)] {
+    const int64_t failAfterFrames = starts_++ == 0 ? failAfterFrames_ : -1;
+    thread_ = std::thread([this, failAfterFrames, render = std::move(render)] {
       constexpr uint32_t kBlock = 512;
       std::vector<std::vector<float>> storage(format_.channelCount, std::vector<float>(kBlock));
       std::vector<float*> channels;
       for (auto& channel : storage) channels.push_back(channel.data());
       int64_t playedThisStart = 0;
       while (running_) {
-        if (failAfterFrames_ >= 0 && playedThisStart >= failAfterFrames_) {
+        if (failAfterFrames >= 0 && playedThisStart >= failAfterFrames) {
           if (failed_) failed_(AudioError{"the sound server went away"});
           return;
         }
@@ -165,6 +167,7 @@ class FastOutputDevice final : public AudioOutputDevice {
 
  private:
   const int64_t failAfterFrames_;
+  int starts_ = 0;
   AudioFormat format_;
   FailureCallback failed_;
   std::atomic<bool> running_{false};

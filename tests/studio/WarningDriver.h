@@ -3,6 +3,8 @@
 // Answers the warnings the window shows (a message box with one OK button) the way a user
 // would, and records what they said. Questions with a Yes button are left to the panel driver.
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -52,6 +54,20 @@ inline int countLines(const std::string& text, const std::string& line) {
   int count = 0;
   for (std::string each; std::getline(in, each);) count += each == line ? 1 : 0;
   return count;
+}
+
+// The text of the one warning a request showed, once it is checked that it was told as a
+// failure is: one OK button, window-modal on `window`, and the same line once on stderr
+// (`errors`). Empty when no warning was shown.
+inline QString toldWarning(const QList<WarningSeen>& seen, const std::string& errors, const QWidget* window) {
+  if (seen.isEmpty()) return QString();
+  EXPECT_EQ(seen.size(), 1);
+  const WarningSeen& warning = seen.front();
+  EXPECT_EQ(warning.buttons, QStringList{"OK"});
+  EXPECT_TRUE(warning.windowModal);
+  EXPECT_EQ(warning.window, window);
+  EXPECT_EQ(countLines(errors, warning.text.toStdString()), 1) << errors;
+  return warning.text;
 }
 
 }  // namespace lorvanta::roadtest

@@ -6,7 +6,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QSlider>
 #include <QTemporaryDir>
 #include <functional>
 #include <memory>
@@ -18,6 +22,8 @@
 #include "WarningDriver.h"
 #include "platform/Bundle.h"
 #include "platform/Translations.h"
+#include "app/AppDelegate.h"
+#include "platform/InterfaceLoader.h"
 #include "studio/audio/NullOutputDevice.h"
 
 namespace lorvanta {
@@ -135,25 +141,52 @@ TEST_F(MainRoadTest, ViewDidLoadShowsTheValuesAndHidesTheSpinningIndicator) {
   EXPECT_EQ(controller_->auTimePitch->pitch(), 0.0f);
 }
 
-TEST_F(MainRoadTest, OutletsAndActionsAreBoundByName) {
+// The main interface file's controls reach the window's controller: Speak speaks the typed
+// text, Save asks where to save it, the rate slider sets the rate.
+TEST_F(MainRoadTest, TheMainWindowsControlsReachTheirActions) {
+  InterfaceClassRegistry::shared().registerClass(
+      "AppDelegate", [](const InterfaceCoder& coder) { return std::make_unique<AppDelegate>(coder); });
+  InterfaceClassRegistry::shared().registerClass(
+      "ViewController", [tone = tone_](const InterfaceCoder& coder) {
+        return std::make_unique<ViewController>(coder, roadtest::toneServices(tone));
+      });
+  const LoadedInterface loaded = loadInterfaceFile(Bundle(LORVANTA_RESOURCE_DIR).pathForResource("main.ui"));
+  ASSERT_TRUE(loaded.window);
+  auto* controller = dynamic_cast<ViewController*>(loaded.controller);
+  ASSERT_NE(controller, nullptr);
+  auto* text = loaded.window->findChild<QPlainTextEdit*>("fSpokenTextView");
+  auto* speak = loaded.window->findChild<QPushButton*>("speakButton");
+  auto* save = loaded.window->findChild<QPushButton*>("saveButton");
+  auto* rate = loaded.window->findChild<QSlider*>("rate_slider");
+  ASSERT_TRUE(text && speak && save && rate);
+  text->setPlainText("tone");
+
+  speak->click();
+  ASSERT_EQ(tone_->starts.size(), 1u);
+  EXPECT_EQ(tone_->starts[0].text, "tone");
+  EXPECT_FALSE(controller->tts_is_save);
+  const Console played = watch([&](const std::string& console) {
+    return console.find("播放结束2") != std::string::npos && !controller->audioEngine->isRunning();
+  });
+  EXPECT_TRUE(played.ended) << played.text;
+
+  const auto panel = roadtest::answerSavePanels(QString());
+  save->click();
+  EXPECT_TRUE(controller->tts_is_save);
+  EXPECT_TRUE(spinUntil([&] { return panel->panels == 1 && !QApplication::activeModalWidget(); }));
+  EXPECT_EQ(tone_->starts.size(), 2u);
+
+  rate->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+  EXPECT_EQ(controller->rate, 181.0f);
+  EXPECT_EQ(loaded.window->findChild<QLineEdit*>("rate_textfield")->text(), "181.0");
+}
+
+TEST_F(MainRoadTest, OnlyOutletsOfTheirOwnKindAreBound) {
   loadWithTone();
-  for (const char* action : {"playTTS", "test_save", "set_rate_slider_action",
-                             "set_picth_rate_textfield_action", "voicePopupSelected"}) {
-    EXPECT_TRUE(controller_->respondsToAction(action)) << action;
-  }
-  for (const char* action : {"playTTS:", "adout_us", "", "renderToFile"}) {
-    EXPECT_FALSE(controller_->respondsToAction(action)) << action;
-  }
   QLineEdit notAPopUp;
   EXPECT_FALSE(controller_->setOutlet("fVoicesPopUpButton", &notAPopUp));
   EXPECT_FALSE(controller_->setOutlet("buffer", &notAPopUp));
   EXPECT_EQ(controller_->fVoicesPopUpButton.widget(), window_.voices);
-
-  // Empty text: only the flag follows the button.
-  controller_->performAction("playTTS", window_.text);
-  EXPECT_FALSE(controller_->tts_is_save);
-  controller_->performAction("test_save", window_.text);
-  EXPECT_TRUE(controller_->tts_is_save);
 }
 
 TEST_F(MainRoadTest, OnlyTheEmptyTextEndsARequest) {
@@ -390,44 +423,6 @@ TEST_F(MainRoadTest, AnUnreadableTemporaryFileEndsTheRequestWithAWarning) {
   EXPECT_TRUE(watchPlayback().ended);
 }
 
-TEST_F(MainRoadTest, AFailedSynthesisNeitherPlaysNorSavesAndWarns) {
-  loadWithTone();
-  type("tone");
-  tone_->reportFinished = false;
-  tone_->failureReason = "No space left on device";
-  const QTemporaryDir folder;
-  const auto panel = roadtest::answerSavePanels(folder.filePath("never.wav"));
-  const QString expected = "The speech could not be synthesised: No space left on device.";
-  for (bool save : {false, true}) {
-    SCOPED_TRACE(save);
-    const auto warnings = roadtest::answerWarnings();
-    roadtest::ConsoleCapture errors(STDERR_FILENO);
-    click(save);
-    const QString temporaryFile = controller_->aiff_tem_URL->toLocalFile();
-    const Console console = watch([&](const std::string&) { return !warnings->isEmpty(); });
-    errors.restore();
-    ASSERT_TRUE(console.ended);
-    EXPECT_EQ(console.text, "");
-    EXPECT_EQ(roadtest::countLines(errors.text(), expected.toStdString()), 1) << errors.text();
-    ASSERT_EQ(warnings->size(), 1);
-    EXPECT_EQ(warnings->front().text, expected);
-    EXPECT_EQ(warnings->front().buttons, QStringList{"OK"});
-    EXPECT_TRUE(warnings->front().windowModal);
-    EXPECT_EQ(warnings->front().window, &window_.root);
-
-    EXPECT_TRUE(controller_->jd_nsprogressindicator.isHidden());
-    EXPECT_FALSE(controller_->audioEngine->isRunning());
-    EXPECT_FALSE(controller_->audioFile->isOpen());
-    EXPECT_FALSE(QFileInfo::exists(temporaryFile));
-  }
-  EXPECT_EQ(panel->panels, 0);
-  EXPECT_TRUE(QDir(folder.path()).isEmpty());
-
-  tone_->reportFinished = true;
-  click(false);
-  EXPECT_TRUE(watchPlayback().ended);
-}
-
 TEST_F(MainRoadTest, TheIndicatorIsBusyAtFirstThenShowsTheSpokenFractionUntilTheSynthesisEnds) {
   auto state = std::make_shared<voicetest::FixtureVoiceState>();
   state->voices = {{"v", {}}};
@@ -478,74 +473,107 @@ TEST_F(MainRoadTest, AWarningUnderAChineseLocaleIsChineseInTheDialogAndOnStandar
   EXPECT_EQ(roadtest::countLines(errors.text(), expected.toStdString()), 1) << errors.text();
 }
 
-TEST_F(MainRoadTest, AnOutputDeviceThatDoesNotStartIsTold) {
-  StudioServices services = roadtest::toneServices(tone_);
-  services.makeOutputDevice = [] {
+// What ends a request early is told once, in a warning on the window and on stderr; nothing
+// plays or is saved, and the window takes the next request.
+TEST_F(MainRoadTest, WhatEndsARequestEarlyIsToldOnce) {
+  using DeviceMaker = std::function<std::unique_ptr<AudioOutputDevice>()>;
+  const DeviceMaker working = [] { return std::make_unique<FastOutputDevice>(); };
+  const DeviceMaker notStarting = [] {
     NullOutputDevice::Options options;
     options.failToStart = true;
     return std::make_unique<NullOutputDevice>(options);
   };
-  load(std::move(services));
-  type("tone");
-  const auto warnings = roadtest::answerWarnings();
-  roadtest::ConsoleCapture errors(STDERR_FILENO);
-  click(false);
-  const Console console = watch([&](const std::string&) { return !warnings->isEmpty(); });
-  errors.restore();
-  ASSERT_TRUE(console.ended);
-  EXPECT_EQ(console.text, "");
-  ASSERT_EQ(warnings->size(), 1);
-  EXPECT_EQ(warnings->front().text, "The speech could not be played: no audio output device.");
-  EXPECT_EQ(roadtest::countLines(errors.text(), "The speech could not be played: no audio output device."), 1)
-      << errors.text();
-  EXPECT_FALSE(controller_->audioEngine->isRunning());
-  EXPECT_FALSE(controller_->playerNode->isPlaying());
+  // Loses the sound server a quarter of a second into its first playback; then it is back.
+  const DeviceMaker failingOnce = [] { return std::make_unique<FastOutputDevice>(22050 / 4); };
+  const struct {
+    const char* name;
+    DeviceMaker device;
+    bool synthesisFails;
+    bool save;
+    std::string warning;
+    bool nextPlays;
+  } cases[] = {
+      {"synthesis fails, speak", working, true, false,
+       "The speech could not be synthesised: No space left on device.", true},
+      {"synthesis fails, save", working, true, true,
+       "The speech could not be synthesised: No space left on device.", true},
+      {"device does not start", notStarting, false, false,
+       "The speech could not be played: no audio output device.", false},
+      {"device fails during playback", failingOnce, false, false,
+       "The speech could not be played: the sound server went away.", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    StudioServices services = roadtest::toneServices(tone_);
+    services.makeOutputDevice = c.device;
+    controller_.reset();  // the fixture synthesizer serves one controller at a time
+    load(std::move(services));
+    tone_->frames = 22050 * 5;
+    tone_->reportFinished = !c.synthesisFails;
+    tone_->failureReason = "No space left on device";
+    type("tone");
+    const QTemporaryDir folder;
+    const auto panel = roadtest::answerSavePanels(folder.filePath("never.wav"));
+    const auto warnings = roadtest::answerWarnings();
+    roadtest::ConsoleCapture errors(STDERR_FILENO);
+    click(c.save);
+    const QString temporaryFile = controller_->aiff_tem_URL->toLocalFile();
+    const Console console = watch(
+        [&](const std::string&) { return !warnings->isEmpty() && !controller_->audioEngine->isRunning(); });
+    errors.restore();
+    ASSERT_TRUE(console.ended);
+    // Neither completion line: nothing reached its end.
+    EXPECT_EQ(console.text, "");
+    EXPECT_EQ(roadtest::toldWarning(*warnings, errors.text(), &window_.root).toStdString(), c.warning);
+    EXPECT_TRUE(controller_->jd_nsprogressindicator.isHidden());
+    EXPECT_FALSE(controller_->audioEngine->isRunning());
+    EXPECT_FALSE(controller_->playerNode->isPlaying());
+    if (c.synthesisFails) {
+      EXPECT_FALSE(controller_->audioFile->isOpen());
+      EXPECT_FALSE(QFileInfo::exists(temporaryFile));
+    }
+    EXPECT_EQ(panel->panels, 0);
+    EXPECT_TRUE(QDir(folder.path()).isEmpty());
+
+    if (!c.nextPlays) continue;
+    tone_->reportFinished = true;
+    tone_->frames = 22050 / 10;
+    click(false);
+    EXPECT_TRUE(watchPlayback().ended);
+    EXPECT_EQ(warnings->size(), 1);
+  }
 }
 
-TEST_F(MainRoadTest, AnOutputDeviceThatFailsDuringPlaybackEndsItAndIsTold) {
-  StudioServices services = roadtest::toneServices(tone_);
-  // Every playback loses its device a quarter of a second in.
-  services.makeOutputDevice = [] { return std::make_unique<FastOutputDevice>(22050 / 4); };
-  load(std::move(services));
-  tone_->frames = 22050 * 5;
-  type("tone");
-  const auto warnings = roadtest::answerWarnings();
-  roadtest::ConsoleCapture errors(STDERR_FILENO);
-  click(false);
-  const Console console = watch([&](const std::string&) { return !warnings->isEmpty(); });
-  spinFor(0.3);
-  errors.restore();
-  ASSERT_TRUE(console.ended);
-  // Neither completion line: the playback did not reach its end.
-  EXPECT_EQ(console.text, "");
-  ASSERT_EQ(warnings->size(), 1);
-  const std::string expected = "The speech could not be played: the sound server went away.";
-  EXPECT_EQ(warnings->front().text.toStdString(), expected);
-  EXPECT_EQ(roadtest::countLines(errors.text(), expected), 1) << errors.text();
-  EXPECT_FALSE(controller_->audioEngine->isRunning());
-  EXPECT_FALSE(controller_->playerNode->isPlaying());
-
-  // The window is ready for the next request: a shorter one plays to its end.
-  tone_->frames = 22050 / 10;
-  click(false);
-  EXPECT_TRUE(watchPlayback().ended);
-  EXPECT_EQ(warnings->size(), 1);
-}
-
+// A window closed while its request is under way: nothing of that request runs any more
+// (no line, no warning, no file left), and nothing touches the controller that is gone.
 TEST_F(MainRoadTest, NothingRunsOnAControllerThatIsGone) {
+  const ScopedTemporaryFolder temporary;
+  const auto requestFiles = [&] { return temporary.entries().filter(".aiff"); };
+  // What the console shows from `closing` on, while the event loop runs for `seconds`.
+  const auto afterClosing = [&](const std::function<void()>& closing, double seconds) {
+    roadtest::ConsoleCapture console;
+    roadtest::ConsoleCapture errors(STDERR_FILENO);
+    closing();
+    spinFor(seconds);
+    console.restore();
+    errors.restore();
+    EXPECT_EQ(console.text(), "");
+    EXPECT_EQ(errors.text().find("The speech could not"), std::string::npos) << errors.text();
+  };
+
   loadWithEspeak();
   type("A request that outlives its window.");
   click(false);
-  controller_.reset();  // before the synthesis reports
-  spinFor(1.0);
+  afterClosing([&] { controller_.reset(); }, 1.0);  // before the synthesis reports
+  EXPECT_EQ(requestFiles(), QStringList{});
 
   loadWithTone();
   tone_->frames = 22050 * 60;
   type("tone");
   click(false);
   ASSERT_TRUE(spinUntil([&] { return controller_->playerNode->isPlaying(); }));
-  controller_.reset();  // while playing
-  spinFor(0.3);
+  afterClosing([&] { controller_.reset(); }, 0.3);  // while playing
+  EXPECT_EQ(requestFiles(), QStringList{});
 }
 
 }  // namespace

@@ -185,16 +185,6 @@ TEST_F(ReviewRequestTest, ARequestWithAnEmptyTextIsCounted) {
   EXPECT_EQ(runPastDelay(), "tc\n");
 }
 
-TEST_F(ReviewRequestTest, BelowTheLowestSystemVersionAStepDoesNothing) {
-  ReviewPrompt::setSystemVersionForTesting(OperatingSystemVersion{10, 13, 6});
-  defaults().setInteger(4, kCounterKey);
-  EXPECT_EQ(request(), "1 nil true 5\n");
-  EXPECT_EQ(runPastDelay(), "");
-  EXPECT_FALSE(defaults().hasKey(kLastPromptedKey));
-  EXPECT_TRUE(visiblePrompts().isEmpty());
-  EXPECT_EQ(request(), "1 nil true 6\n") << "the counter still grows";
-}
-
 TEST_F(ReviewRequestTest, TheStepTestsTheSystemVersionWhenItRuns) {
   struct Case {
     OperatingSystemVersion version;

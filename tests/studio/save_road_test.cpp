@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,8 +11,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "FixtureVoiceSynthesizer.h"
 #include "ProgressDialogDriver.h"
@@ -47,9 +54,11 @@ class SaveRoadTest : public ::testing::Test {
 
   // Presses Save, answers the panel with `path` (empty: cancel) and waits for the save to end.
   // Returns what the request wrote to the console after the click.
-  std::string save(const QString& path) {
+  // `afterClick` runs once the click has been handled, before the event loop runs.
+  std::string save(const QString& path, const std::function<void()>& afterClick = {}) {
     const int reportsBefore = static_cast<int>(tone_->reports.size());
     controller_->performAction("test_save", nullptr);
+    if (afterClick) afterClick();
     panel_ = roadtest::answerSavePanels(path);
     warnings_ = roadtest::answerWarnings();
     progress_ = roadtest::watchProgressDialogs(cancelRender_);
@@ -71,15 +80,7 @@ class SaveRoadTest : public ::testing::Test {
   }
 
   // The one warning the last save showed, also written to stderr; empty when none.
-  QString warning() const {
-    if (warnings_->isEmpty()) return QString();
-    EXPECT_EQ(warnings_->size(), 1);
-    const roadtest::WarningSeen& seen = warnings_->front();
-    EXPECT_EQ(seen.buttons, QStringList{"OK"});
-    EXPECT_TRUE(seen.windowModal);
-    EXPECT_EQ(roadtest::countLines(errors_, seen.text.toStdString()), 1) << errors_;
-    return seen.text;
-  }
+  QString warning() const { return roadtest::toldWarning(*warnings_, errors_, &window_.root); }
 
   // Every entry of a folder, hidden ones too.
   static QStringList entries(const QString& folder) {
@@ -125,12 +126,25 @@ TEST_F(SaveRoadTest, CancelChangesNothingAndPrintsNothing) {
 }
 
 TEST_F(SaveRoadTest, SavedFileHoldsEveryFrameOfTheTemporaryFileUnchangedAtPitchZero) {
-  // Empty, one pass exactly, one frame over a pass, three passes.
-  for (int64_t frames : {int64_t{0}, int64_t{8096}, int64_t{8097}, int64_t{20000}}) {
+  // Passes of 8096 frames, the last one the remainder.
+  const struct {
+    int64_t frames;
+    std::vector<uint32_t> passes;
+  } cases[] = {
+      {0, {}},
+      {8096, {8096}},
+      {8097, {8096, 1}},
+      {20000, {8096, 8096, 3808}},
+  };
+  std::vector<uint32_t> passes;
+  controller_->audioEngine->setRenderPassObserver([&](uint32_t frames) { passes.push_back(frames); });
+  for (const auto& [frames, expectedPasses] : cases) {
     SCOPED_TRACE(frames);
     tone_->frames = frames;
+    passes.clear();
     const QString path = folder_.filePath(QString("tone-%1.wav").arg(frames));
     EXPECT_EQ(save(path), line(path) + line(path));
+    EXPECT_EQ(passes, expectedPasses);
 
     const roadtest::SoundData source = readSound(temporaryPath());
     const roadtest::SoundData saved = readSound(path.toStdString());
@@ -291,37 +305,87 @@ TEST_F(SaveRoadTest, APlaceThatCannotTakeTheFileLeavesNothingAndIsTold) {
   EXPECT_EQ(readSound(good.toStdString()).info.frames, tone_->frames);
 }
 
-TEST_F(SaveRoadTest, AFullDiskLeavesTheOldFileByteForByteAndIsTold) {
-  testing_disk::SmallDisk disk;
-  if (!disk.mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
-  const QString folder = QString::fromStdString(disk.path());
-  const QString path = folder + "/old.wav";
-  {
-    ToneState old;
-    old.frames = 30000;
-    ASSERT_TRUE(roadtest::writeTone(path.toStdString(), old));
+// Limits the size of the files this process writes while it lives: a write past the limit
+// fails with EFBIG (the signal it would also raise is ignored meanwhile). Needs no root.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    previous_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved_;
+    limit.rlim_cur = std::min(bytes, saved_.rlim_max);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
   }
-  QFile oldFile(path);
-  ASSERT_TRUE(oldFile.open(QIODevice::ReadOnly));
-  const QByteArray before = oldFile.readAll();
-  oldFile.close();
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, previous_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
 
-  // Ten seconds of 16-bit sound need 441,000 bytes; the disk has about 200,000 left.
-  tone_->frames = 220500;
-  EXPECT_EQ(save(path), line(path) + line(path));
-  EXPECT_EQ(warning(), "The speech could not be saved to 'old.wav': No space left on device.");
-  ASSERT_TRUE(oldFile.open(QIODevice::ReadOnly));
-  EXPECT_TRUE(oldFile.readAll() == before);
-  oldFile.close();
-  EXPECT_EQ(entries(folder), QStringList{"old.wav"});
-  expectEngineBackInRealTime();
+ private:
+  rlimit saved_{};
+  void (*previous_)(int) = SIG_DFL;
+};
 
-  // What fits replaces it.
-  tone_->frames = 20000;
-  save(path);
-  EXPECT_EQ(warning(), QString());
-  EXPECT_EQ(readSound(path.toStdString()).info.frames, 20000);
-  EXPECT_EQ(entries(folder), QStringList{"old.wav"});
+// A write that fails part way through the speech: the old file stays as it was, no
+// partial file stays beside it, and the failure is told.
+TEST_F(SaveRoadTest, AFailedWriteLeavesTheOldFileByteForByteAndIsTold) {
+  const struct {
+    const char* fault;
+    bool fullDisk;  // otherwise a file-size limit
+    QString reason;
+  } cases[] = {
+      {"file-size limit", false, "File too large"},
+      {"full disk", true, "No space left on device"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    std::optional<testing_disk::SmallDisk> disk;
+    QString folder = folder_.filePath(c.fault);
+    if (c.fullDisk) {
+      disk.emplace();
+      if (!disk->mounted()) {
+        std::printf("skipped the full disk: no tmpfs can be mounted here\n");
+        continue;
+      }
+      folder = QString::fromStdString(disk->path());
+    }
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString path = folder + "/old.wav";
+    {
+      ToneState old;
+      old.frames = 30000;
+      ASSERT_TRUE(roadtest::writeTone(path.toStdString(), old));
+    }
+    QFile oldFile(path);
+    ASSERT_TRUE(oldFile.open(QIODevice::ReadOnly));
+    const QByteArray before = oldFile.readAll();
+    oldFile.close();
+
+    // Ten seconds of 16-bit sound need 441,000 bytes; about 200,000 may be written.
+    tone_->frames = 220500;
+    std::optional<FileSizeLimit> limit;
+    // Set once the temporary file is written: only the save runs into it.
+    const auto afterClick = [&] {
+      if (!c.fullDisk) limit.emplace(200000);
+    };
+    EXPECT_EQ(save(path, afterClick), line(path) + line(path));
+    limit.reset();
+    EXPECT_EQ(warning(), "The speech could not be saved to 'old.wav': " + c.reason + ".");
+    ASSERT_TRUE(oldFile.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(oldFile.readAll() == before);
+    oldFile.close();
+    EXPECT_EQ(entries(folder), QStringList{"old.wav"});
+    expectEngineBackInRealTime();
+
+    // What fits replaces it.
+    tone_->frames = 20000;
+    save(path);
+    EXPECT_EQ(warning(), QString());
+    EXPECT_EQ(readSound(path.toStdString()).info.frames, 20000);
+    EXPECT_EQ(entries(folder), QStringList{"old.wav"});
+  }
 }
 
 TEST_F(SaveRoadTest, AFileTheEngineCannotRenderLeavesAnExistingDestinationAlone) {

@@ -97,13 +97,22 @@ free_display() {
 }
 
 # Starts Xvfb on a free display, exports DISPLAY and waits until the server answers.
+# Scripts run side by side may pick the same display at once; the one whose server did not
+# get it (the lock file names another server) tries the next free one.
 start_xvfb() {
   local display
-  display="$(free_display)" || fail "no free X display"
-  Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-  xvfb_pid=$!
-  export DISPLAY="$display"
-  wait_for 10 xdpyinfo || fail "Xvfb did not start on $display"
+  for _ in $(seq 20); do
+    display="$(free_display)" || fail "no free X display"
+    Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    export DISPLAY="$display"
+    if wait_for 10 xdpyinfo && [ "$(tr -dc '0-9' <"/tmp/.X${display#:}-lock" 2>/dev/null)" = "$xvfb_pid" ]; then
+      return 0
+    fi
+    stop_process "$xvfb_pid"
+    xvfb_pid=""
+  done
+  fail "Xvfb did not start on a display of its own"
 }
 
 # Starts the program $1 on the X display, its stdout and stderr to $work/app.out and app.err.
