@@ -211,11 +211,7 @@ int onSamples(short* samples, int count, espeak_EVENT* events) {
       out->failure = kTooLong;
       return 1;
     }
-    std::string cause;
-    if (out->writer.write(samples, count, cause) != count) {
-      out->failure = cause;
-      return 1;
-    }
+    if (out->writer.write(samples, count, out->failure) != count) return 1;
     out->frames += count;
   }
   return 0;
