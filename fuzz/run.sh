@@ -20,7 +20,7 @@ flags=(-std=c++20 -O1 -g -fPIC -fno-omit-frame-pointer -Wall -Wextra
 read -r -a qt <<<"$(pkg-config --cflags --libs Qt6Core)"
 
 "${CXX}" "${flags[@]}" -o "${out}/store_reply_fuzz" \
-  "${root}/fuzz/store_reply_fuzz.cpp" "${root}/update/StoreReply.cpp" "${root}/studio/text/NumberText.cpp" \
+  "${root}/fuzz/store_reply_fuzz.cpp" "${root}/update/StoreReply.cpp" "${root}/base/NumberText.cpp" \
   "${qt[@]}"
 
 # New inputs go to a scratch corpus; the seeds in the tree stay as they are.

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "studio/text/NumberText.h"
+#include "base/NumberText.h"
 #include "update/StoreReply.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

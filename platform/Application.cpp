@@ -11,9 +11,10 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <memory>
+#include <string>
 
+#include "base/ConsoleLine.h"
 #include "platform/Bundle.h"
 #include "platform/InterfaceLoader.h"
 #include "platform/MainQueue.h"
@@ -85,8 +86,9 @@ bool quitSignalReceived() { return quitSignal.load(); }
 int runMainInterface(const Bundle& bundle) {
   const QString path = bundle.pathForResource(kMainInterfaceFile);
   if (path.isEmpty()) {
-    std::fprintf(stderr, "Lorvanta: the main interface file %s is missing from %s\n", kMainInterfaceFile,
-                 bundle.resourceDirectory().toLocal8Bit().constData());
+    printLine(std::string("Lorvanta: the main interface file ") + kMainInterfaceFile + " is missing from " +
+                  bundle.resourceDirectory().toLocal8Bit().constData(),
+              stderr);
     return 1;
   }
   LoadedInterface interface = loadInterfaceFile(path);

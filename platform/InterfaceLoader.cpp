@@ -13,8 +13,10 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QUiLoader>
-#include <cstdio>
 #include <memory>
+#include <string>
+
+#include "base/ConsoleLine.h"
 
 namespace lorvanta {
 
@@ -47,8 +49,7 @@ class Loading {
   void problem(const QString& text) {
     if (result_.problems.contains(text)) return;
     result_.problems << text;
-    std::fprintf(stderr, "%s: %s\n", file_.toLocal8Bit().constData(), text.toLocal8Bit().constData());
-    std::fflush(stderr);
+    printLine(std::string(file_.toLocal8Bit().constData()) + ": " + text.toLocal8Bit().constData(), stderr);
   }
 
  private:

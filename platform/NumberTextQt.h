@@ -3,7 +3,7 @@
 #include <QString>
 #include <optional>
 
-#include "studio/text/NumberText.h"
+#include "base/NumberText.h"
 
 namespace lorvanta {
 

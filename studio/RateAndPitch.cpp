@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/NumberTextQt.h"
-#include "studio/ConsoleLine.h"
+#include "base/ConsoleLine.h"
 #include "studio/ViewController.h"
 
 namespace lorvanta {
@@ -45,7 +45,7 @@ void ViewController::set_picth_rate_textfield_action(QObject* sender) {
   const std::optional<float> typedRate = parseDecimalText(rateText);
   const std::string line = pitchText.toStdString() + " " +
                            (typedRate ? "Optional(" + floatTextForm(*typedRate) + ")" : std::string("nil"));
-  studio::printLine(line);
+  printLine(line);
 
   rate_slider.setStringValue(rateText);
   pitch_slider.setStringValue(pitchText);

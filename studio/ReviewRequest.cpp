@@ -10,14 +10,12 @@
 #include "platform/MainQueue.h"
 #include "platform/ReviewPrompt.h"
 #include "platform/UserDefaults.h"
-#include "studio/ConsoleLine.h"
+#include "base/ConsoleLine.h"
 #include "studio/ViewController.h"
 
 namespace lorvanta {
 
 namespace {
-
-using studio::printLine;
 
 const QString kRequestReviewIDKey = QStringLiteral("requestReviewID");
 const QString kLastVersionPromptedForReviewKey = QStringLiteral("lastVersionPromptedForReview");

@@ -29,7 +29,7 @@
 #include "platform/MainQueue.h"
 #include "platform/NumberTextQt.h"
 #include "platform/SavePanel.h"
-#include "studio/ConsoleLine.h"
+#include "base/ConsoleLine.h"
 #include "studio/audio/AudioOutputDevice.h"
 #include "studio/audio/ReplacingAudioFile.h"
 #include "studio/speech/EspeakSpeechSynthesizer.h"
@@ -37,8 +37,6 @@
 namespace lorvanta {
 
 namespace {
-
-using studio::printLine;
 
 // Largest number of frames one offline render call may ask for.
 constexpr uint32_t kMaximumRenderFrameCount = 8096;

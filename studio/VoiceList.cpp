@@ -4,14 +4,12 @@
 #include <QComboBox>
 #include <string>
 
-#include "studio/ConsoleLine.h"
+#include "base/ConsoleLine.h"
 #include "studio/ViewController.h"
 
 namespace lorvanta {
 
 namespace {
-
-using studio::printLine;
 
 constexpr int kFirstVoiceItem = 2;
 

@@ -1,10 +1,10 @@
 #include "update/UpdateManager.h"
 
 #include <QVariant>
-#include <cstdio>
 #include <optional>
 #include <string>
 
+#include "base/ConsoleLine.h"
 #include "platform/Alert.h"
 #include "platform/Application.h"
 #include "platform/Bundle.h"
@@ -30,13 +30,6 @@ constexpr double kAlertKeysIgnoredSeconds = 1.0;
 QString localized(const char* key) {
   const QString text = QString::fromUtf8(key);
   return Bundle::main().localizedString(text, text, QString::fromUtf8(kUpdateStringTable));
-}
-
-// One write, so that a line printed by the main thread meanwhile cannot land inside it.
-void printUpToDateNote() {
-  const std::string line = std::string(kUpToDateNote) + '\n';
-  std::fputs(line.c_str(), stdout);
-  std::fflush(stdout);
 }
 
 }  // namespace
@@ -90,7 +83,7 @@ void UpdateManager::checkForNewVersion(std::stop_token stop) {
   }
 
   if (!offer) {
-    printUpToDateNote();
+    printLine(kUpToDateNote);
     return;
   }
   mainQueueAfter(kAlertDelaySeconds,

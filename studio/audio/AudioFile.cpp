@@ -1,18 +1,14 @@
 #include "studio/audio/AudioFile.h"
 
-#include <fcntl.h>
 #include <sndfile.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <mutex>
 #include <vector>
 
-#include "studio/SndfileFailure.h"
+#include "studio/audio/SoundFileWriter.h"
 
 namespace lorvanta {
 
@@ -20,8 +16,6 @@ namespace {
 
 using Container = AudioFileSettings::Container;
 using SampleFormat = AudioFileSettings::SampleFormat;
-using studio::sndfileCloseFailure;
-using studio::sndfileFailure;
 
 void setError(AudioError* error, std::string message) {
   if (error) *error = AudioError{std::move(message)};
@@ -148,10 +142,9 @@ struct IntConverter {
 
 struct AudioFile::Impl {
   mutable std::mutex mutex;
-  SNDFILE* file = nullptr;
-  int descriptor = -1;  // a written file's own descriptor, flushed and closed by close()
+  SNDFILE* file = nullptr;  // a file open for reading
+  SoundFileWriter writer;   // a file open for writing
   SF_INFO info{};
-  bool writing = false;
   std::string writeFailure;  // the first write that did not reach the file
   std::string path;
   AudioFileSettings settings;
@@ -161,7 +154,6 @@ struct AudioFile::Impl {
 
   ~Impl() {
     if (file) sf_close(file);
-    if (descriptor >= 0) ::close(descriptor);
   }
 };
 
@@ -222,39 +214,22 @@ std::shared_ptr<AudioFile> AudioFile::openForWriting(const std::string& path,
     setError(error, "unsupported settings for \"" + path + "\"");
     return nullptr;
   }
-  // Opened here rather than by libsndfile, so the system's reason for a refusal is known
-  // and the data can be flushed to disk before the file is closed.
-  bool created = true;
-  d.descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (d.descriptor < 0 && errno == EEXIST) {
-    created = false;
-    d.descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  }
-  if (d.descriptor < 0) {
-    setError(error, std::strerror(errno));
+  const std::string failure = d.writer.open(path, d.info.format, d.info.samplerate, d.info.channels);
+  if (!failure.empty()) {
+    setError(error, failure);
     return nullptr;
   }
-  errno = 0;
-  d.file = sf_open_fd(d.descriptor, SFM_WRITE, &d.info, SF_FALSE);
-  if (!d.file) {
-    setError(error, sndfileFailure(errno, nullptr));
-    ::close(d.descriptor);
-    d.descriptor = -1;
-    if (created) ::unlink(path.c_str());
-    return nullptr;
-  }
-  d.writing = true;
   d.path = path;
   d.settings = AudioFileSettings{container, sampleFormat, static_cast<double>(d.info.samplerate),
                                  settings.channelCount, bitDepthOf(sampleFormat)};
   return result;
 }
 
-bool AudioFile::isOpen() const { return impl_->file != nullptr; }
+bool AudioFile::isOpen() const { return impl_->file != nullptr || impl_->writer.isOpen(); }
 const std::string& AudioFile::path() const { return impl_->path; }
 
 AudioFormat AudioFile::processingFormat() const {
-  if (!impl_->file) return {};
+  if (!isOpen()) return {};
   return AudioFormat{impl_->settings.sampleRate, impl_->settings.channelCount};
 }
 
@@ -268,7 +243,7 @@ int64_t AudioFile::length() const {
 bool AudioFile::writeFromBuffer(const AudioPCMBuffer& buffer, AudioError* error) {
   Impl& d = *impl_;
   std::lock_guard lock(d.mutex);
-  if (!d.file || !d.writing) {
+  if (!d.writer.isOpen()) {
     setError(error, "the file is not open for writing");
     return false;
   }
@@ -280,8 +255,8 @@ bool AudioFile::writeFromBuffer(const AudioPCMBuffer& buffer, AudioError* error)
   const uint32_t frames = buffer.frameLength();
   if (frames == 0) return true;
   const size_t samples = size_t{frames} * channels;
-  sf_count_t written = 0;
-  errno = 0;
+  int64_t written = 0;
+  std::string cause;
   if (isInteger(d.settings.sampleFormat)) {
     // Grows once to the largest buffer written; the same storage serves every later write.
     if (d.interleavedInt.size() < samples) d.interleavedInt.resize(samples);
@@ -291,20 +266,19 @@ bool AudioFile::writeFromBuffer(const AudioPCMBuffer& buffer, AudioError* error)
       int32_t* dst = d.interleavedInt.data() + c;
       for (uint32_t i = 0; i < frames; ++i) dst[size_t{i} * channels] = convert(src[i]);
     }
-    written = sf_writef_int(d.file, d.interleavedInt.data(), frames);
+    written = d.writer.write(d.interleavedInt.data(), frames, cause);
   } else if (channels == 1) {
-    written = sf_writef_float(d.file, buffer.channelData(0), frames);
+    written = d.writer.write(buffer.channelData(0), frames, cause);
   } else {
     if (d.interleaved.size() < samples) d.interleaved.resize(samples);
     for (uint32_t c = 0; c < channels; ++c) {
       const float* src = buffer.channelData(c);
       for (uint32_t i = 0; i < frames; ++i) d.interleaved[size_t{i} * channels + c] = src[i];
     }
-    written = sf_writef_float(d.file, d.interleaved.data(), frames);
+    written = d.writer.write(d.interleaved.data(), frames, cause);
   }
-  if (written > 0) d.length += written;
-  if (written != static_cast<sf_count_t>(frames)) {
-    const std::string cause = sndfileFailure(errno, d.file);
+  d.length += written;
+  if (written != static_cast<int64_t>(frames)) {
     if (d.writeFailure.empty()) d.writeFailure = cause;
     setError(error, cause);
     return false;
@@ -315,17 +289,17 @@ bool AudioFile::writeFromBuffer(const AudioPCMBuffer& buffer, AudioError* error)
 bool AudioFile::close(AudioError* error) {
   Impl& d = *impl_;
   std::lock_guard lock(d.mutex);
-  if (!d.file) return true;
-  std::string failure = d.writeFailure;
-  errno = 0;
-  const int closed = sf_close(d.file);
-  d.file = nullptr;
-  if (closed != 0 && failure.empty()) failure = sndfileCloseFailure(errno, closed);
-  if (d.descriptor >= 0) {
-    if (::fsync(d.descriptor) != 0 && failure.empty()) failure = std::strerror(errno);
-    if (::close(d.descriptor) != 0 && failure.empty()) failure = std::strerror(errno);
-    d.descriptor = -1;
+  if (d.file) {
+    const int closed = sf_close(d.file);
+    d.file = nullptr;
+    if (closed == 0) return true;
+    setError(error, sf_error_number(closed));
+    return false;
   }
+  if (!d.writer.isOpen()) return true;
+  std::string failure = d.writeFailure;
+  const std::string closeFailure = d.writer.close(true);
+  if (failure.empty()) failure = closeFailure;
   if (failure.empty()) return true;
   setError(error, failure);
   return false;
@@ -335,7 +309,7 @@ uint32_t AudioFile::readFrames(int64_t startFrame, uint32_t frames, AudioPCMBuff
   Impl& d = *impl_;
   std::lock_guard lock(d.mutex);
   buffer.setFrameLength(0);
-  if (!d.file || d.writing || startFrame < 0 || startFrame >= d.length) return 0;
+  if (!d.file || startFrame < 0 || startFrame >= d.length) return 0;
   const int64_t wanted = std::min<int64_t>({frames, buffer.frameCapacity(), d.length - startFrame});
   if (wanted <= 0 || sf_seek(d.file, startFrame, SEEK_SET) < 0) return 0;
   const uint32_t fileChannels = d.settings.channelCount;

@@ -1,13 +1,11 @@
 #include "studio/speech/EspeakSpeechSynthesizer.h"
 
 #include <espeak-ng/speak_lib.h>
-#include <fcntl.h>
 #include <sndfile.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cmath>
 #include <condition_variable>
 #include <cstdint>
@@ -18,7 +16,7 @@
 #include <stop_token>
 #include <thread>
 
-#include "studio/SndfileFailure.h"
+#include "studio/audio/SoundFileWriter.h"
 #include "studio/speech/VoiceCatalog.h"
 
 namespace lorvanta {
@@ -26,8 +24,6 @@ namespace lorvanta {
 namespace {
 
 using speech::VoiceInfo;
-using studio::sndfileCloseFailure;
-using studio::sndfileFailure;
 
 int onSamples(short* samples, int count, espeak_EVENT* events);
 
@@ -180,7 +176,7 @@ constexpr double kProgressStep = 0.01;
 struct Output {
   const Job* job = nullptr;
   std::stop_token stop;  // the worker's: set when the last synthesizer is gone
-  SNDFILE* file = nullptr;
+  SoundFileWriter writer;
   int64_t frames = 0;
   std::string failure;
   size_t characters = 0;  // of the text as espeak-ng reads it
@@ -215,11 +211,7 @@ int onSamples(short* samples, int count, espeak_EVENT* events) {
       out->failure = kTooLong;
       return 1;
     }
-    errno = 0;
-    if (sf_writef_short(out->file, samples, count) != count) {
-      out->failure = sndfileFailure(errno, out->file);
-      return 1;
-    }
+    if (out->writer.write(samples, count, out->failure) != count) return 1;
     out->frames += count;
   }
   return 0;
@@ -287,23 +279,12 @@ class Worker {
     const EspeakLibrary& library = EspeakLibrary::instance();
     if (library.sampleRate <= 0) return "the speech engine could not be started";
 
-    SF_INFO info{};
-    info.samplerate = library.sampleRate;
-    info.channels = 1;
-    info.format = SF_FORMAT_AIFF | SF_FORMAT_PCM_16;
-    const int descriptor = ::open(job.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (descriptor < 0) return std::strerror(errno);
     Output out;
     out.job = &job;
     out.stop = stop;
-    errno = 0;
-    out.file = sf_open_fd(descriptor, SFM_WRITE, &info, SF_TRUE);
-    if (out.file == nullptr) {
-      const std::string failure = sndfileFailure(errno, nullptr);
-      ::close(descriptor);
-      ::unlink(job.path.c_str());
+    if (std::string failure = out.writer.open(job.path, SF_FORMAT_AIFF | SF_FORMAT_PCM_16, library.sampleRate, 1);
+        !failure.empty())
       return failure;
-    }
 
     std::string failure;
     std::unique_lock espeak(espeakMutex());
@@ -324,9 +305,8 @@ class Worker {
       }
     }
     espeak.unlock();
-    errno = 0;
-    const int closed = sf_close(out.file);
-    if (closed != 0 && failure.empty()) failure = sndfileCloseFailure(errno, closed);
+    const std::string closeFailure = out.writer.close(false);
+    if (failure.empty()) failure = closeFailure;
     // Superseded or stopped: cut off halfway, and nobody will read it.
     if (!failure.empty() || job.superseded() || stop.stop_requested()) ::unlink(job.path.c_str());
     return failure;

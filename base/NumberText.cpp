@@ -1,4 +1,4 @@
-#include "studio/text/NumberText.h"
+#include "base/NumberText.h"
 
 #include <array>
 #include <charconv>

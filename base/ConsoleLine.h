@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-namespace lorvanta::studio {
+namespace lorvanta {
 
 // Writes one console line in a single call and flushes it, so lines from two threads
 // never run into each other.
@@ -13,4 +13,4 @@ inline void printLine(const std::string& line, std::FILE* stream = stdout) {
   std::fflush(stream);
 }
 
-}  // namespace lorvanta::studio
+}  // namespace lorvanta

@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "studio/text/NumberText.h"
+#include "base/NumberText.h"
 
 namespace lorvanta {
 namespace {
