@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sndfile.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,8 +30,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <sndfile.h>
 
 #include "studio/audio/AudioEngine.h"
 #include "studio/audio/AudioFile.h"
@@ -147,8 +146,9 @@ class MonitorRecorder {
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
     posix_spawn_file_actions_addclose(&actions, fds[0]);
     const std::string rate = "--rate=" + std::to_string(kRate);
-    const char* argv[] = {"parec",       "-d",           "out.monitor", "--latency-msec=5", "--format=float32le",
-                          rate.c_str(), "--channels=1", "--raw",        nullptr};
+    const char* argv[] = {
+        "parec",        "-d",    "out.monitor", "--latency-msec=5", "--format=float32le", rate.c_str(),
+        "--channels=1", "--raw", nullptr};
     if (posix_spawnp(&pid_, "parec", &actions, nullptr, const_cast<char**>(argv), environ) != 0) std::exit(1);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
@@ -229,7 +229,8 @@ int latency(int trials) {
   // Upward zero crossings, interpolated.
   std::vector<double> crossings;
   for (size_t i = 1; i < heard.size(); ++i) {
-    if (heard[i - 1] < 0.0f && heard[i] >= 0.0f) crossings.push_back(double(i - 1) + heard[i - 1] / (heard[i - 1] - heard[i]));
+    if (heard[i - 1] < 0.0f && heard[i] >= 0.0f)
+      crossings.push_back(double(i - 1) + heard[i - 1] / (heard[i - 1] - heard[i]));
   }
   std::vector<double> delays;
   for (const auto& [at, up] : switches) {
@@ -254,8 +255,8 @@ int latency(int trials) {
     return 1;
   }
   std::sort(delays.begin(), delays.end());
-  std::printf("pitch_change_heard_ms trials=%zu min=%.1f median=%.1f max=%.1f\n", delays.size(), delays.front(),
-              delays[delays.size() / 2], delays.back());
+  std::printf("pitch_change_heard_ms trials=%zu min=%.1f median=%.1f max=%.1f\n", delays.size(),
+              delays.front(), delays[delays.size() / 2], delays.back());
   std::filesystem::remove_all(dir);
   return 0;
 }

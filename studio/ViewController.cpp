@@ -326,10 +326,8 @@ void ViewController::speechSynthesizerDidFinishSpeaking(SpeechSynthesizer& sende
   setUpAudioGraph(&error);
   // The temporary file could not be opened: nothing to play or save; the request ends.
   if (!audioFile->isOpen()) {
-    warn(failureSentence(
-        isSave ? tr("The speech could not be saved")
-               : tr("The speech could not be played"),
-        error.message));
+    warn(failureSentence(isSave ? tr("The speech could not be saved") : tr("The speech could not be played"),
+                         error.message));
     return;
   }
   if (isSave) {
@@ -451,9 +449,9 @@ void ViewController::renderToFile() {
   progress.close();
   busy.reset();
   if (!failure.empty()) {
-    warn(failureSentence(tr("The speech could not be saved to '%1'")
-                             .arg(QFileInfo(destination->toLocalFile()).fileName()),
-                         failure));
+    warn(failureSentence(
+        tr("The speech could not be saved to '%1'").arg(QFileInfo(destination->toLocalFile()).fileName()),
+        failure));
   }
 }
 

@@ -197,7 +197,8 @@ struct AudioEngine::Impl final : audio::RenderContext {
       }
       // When the file's last frame is heard; it may lie in an earlier render call.
       const double due =
-          playedBack ? outputTime + static_cast<double>(end.sampleTime - start) / renderFormat.sampleRate : 0.0;
+          playedBack ? outputTime + static_cast<double>(end.sampleTime - start) / renderFormat.sampleRate
+                     : 0.0;
       queueCompletion(CompletionEvent{end.receiver, end.segment, end.generation, end.type, due,
                                       epoch.load(std::memory_order_acquire)});
       pendingEnds[i] = pendingEnds[--pendingCount];
@@ -297,7 +298,7 @@ struct AudioEngine::Impl final : audio::RenderContext {
       if (stop.stop_requested()) return;
       if (nextDue >= 0.0) {
         notifierWakeup.waitFor(std::max<std::chrono::duration<double>>(std::chrono::duration<double>(nextDue),
-                                                                         kShortestClockWait));
+                                                                       kShortestClockWait));
       } else {
         notifierWakeup.wait();
       }
@@ -472,7 +473,9 @@ AudioFormat AudioEngine::manualRenderingFormat() const {
 uint32_t AudioEngine::manualRenderingMaximumFrameCount() const {
   return impl_->manual ? impl_->manual->maximumFrameCount : 0;
 }
-int64_t AudioEngine::manualRenderingSampleTime() const { return impl_->manual ? impl_->manual->sampleTime : 0; }
+int64_t AudioEngine::manualRenderingSampleTime() const {
+  return impl_->manual ? impl_->manual->sampleTime : 0;
+}
 
 AudioEngineManualRenderingStatus AudioEngine::renderOffline(uint32_t frames, AudioPCMBuffer& buffer,
                                                             AudioError* error) {

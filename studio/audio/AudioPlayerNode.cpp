@@ -159,7 +159,8 @@ void AudioPlayerNode::Impl::render(float* const* out, uint32_t frames, int64_t s
   readCount.store(read, std::memory_order_release);
   if (!context.isOffline() && channels != 0 &&
       writeCount.load(std::memory_order_acquire) - read < kRingFrames / 2 &&
-      moreToRead.load(std::memory_order_acquire) && !prefetchRequested.exchange(true, std::memory_order_acq_rel))
+      moreToRead.load(std::memory_order_acquire) &&
+      !prefetchRequested.exchange(true, std::memory_order_acq_rel))
     context.requestPrefetch();
   for (uint32_t c = 0; c < channels; ++c)
     std::memset(out[c] + produced, 0, (frames - produced) * sizeof(float));

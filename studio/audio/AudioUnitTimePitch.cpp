@@ -63,7 +63,8 @@ float measuredDelay(double rate, int semitone) {
 }  // namespace
 
 AudioUnitTimePitch::AudioUnitTimePitch() : AudioUnitTimePitch(std::make_unique<Impl>()) {}
-AudioUnitTimePitch::AudioUnitTimePitch(std::unique_ptr<Impl>&& owner) : AudioUnitTimePitch(*owner, std::move(owner)) {}
+AudioUnitTimePitch::AudioUnitTimePitch(std::unique_ptr<Impl>&& owner)
+    : AudioUnitTimePitch(*owner, std::move(owner)) {}
 AudioUnitTimePitch::AudioUnitTimePitch(Impl& impl, std::unique_ptr<Impl>&& owner)
     : AudioNode(std::move(owner)), impl_(impl) {}
 AudioUnitTimePitch::~AudioUnitTimePitch() = default;

@@ -25,9 +25,8 @@ bool NullOutputDevice::start(const AudioFormat& format, RenderCallback render, A
   frames_.store(0, std::memory_order_release);
   rate_.store(format.sampleRate, std::memory_order_release);
   running_.store(true, std::memory_order_release);
-  thread_ = std::jthread([this, format, render = std::move(render)](std::stop_token stop) {
-    run(stop, format, render);
-  });
+  thread_ = std::jthread(
+      [this, format, render = std::move(render)](std::stop_token stop) { run(stop, format, render); });
   return true;
 }
 
