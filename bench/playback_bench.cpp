@@ -56,7 +56,8 @@ std::string writeTone(const std::string& dir, double seconds) {
   if (!file) std::exit(1);
   std::vector<float> block(kRate);
   for (int64_t at = 0, total = static_cast<int64_t>(seconds * kRate); at < total; at += kRate) {
-    for (int i = 0; i < kRate; ++i) block[i] = 0.5f * std::sin(2.0 * M_PI * 440.0 * double(at + i) / kRate);
+    for (size_t i = 0; i < block.size(); ++i)
+      block[i] = static_cast<float>(0.5 * std::sin(2.0 * M_PI * 440.0 * (double(at) + double(i)) / kRate));
     sf_writef_float(file, block.data(), kRate);
   }
   sf_close(file);

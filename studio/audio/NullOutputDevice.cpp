@@ -57,7 +57,8 @@ void NullOutputDevice::run(const std::stop_token& stop, AudioFormat format, Rend
     if (tap_) tap_(channels.data(), format.channelCount, block);
     done += block;
     if (options_.realTime) {
-      std::this_thread::sleep_until(started + std::chrono::duration<double>(done / format.sampleRate));
+      std::this_thread::sleep_until(
+          started + std::chrono::duration<double>(static_cast<double>(done) / format.sampleRate));
     }
     frames_.store(done, std::memory_order_release);
   }
