@@ -45,7 +45,6 @@ uint32_t bitDepthOf(SampleFormat format) {
     case SampleFormat::PCM24:
       return 24;
     case SampleFormat::PCM32:
-      return 32;
     case SampleFormat::Float32:
       return 32;
     case SampleFormat::Float64:

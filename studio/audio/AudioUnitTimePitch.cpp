@@ -262,7 +262,7 @@ void AudioUnitTimePitch::Impl::produce(Processor processor, float* interleaved, 
     slot.fedTo += feed;
   }
   const unsigned got = slot.stretch.receiveSamples(interleaved, frames);
-  std::memset(interleaved + size_t{got} * channels, 0, (frames - got) * channels * sizeof(float));
+  std::memset(interleaved + size_t{got} * channels, 0, size_t{frames - got} * channels * sizeof(float));
 }
 
 void AudioUnitTimePitch::Impl::render(float* const* out, uint32_t frames, int64_t sampleTime,
