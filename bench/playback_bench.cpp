@@ -205,6 +205,16 @@ Clock::time_point heardAt(size_t index, const std::vector<std::pair<size_t, Cloc
                           std::chrono::duration<double>(double(it->first - index) / kRate));
 }
 
+// Upward zero crossings, interpolated.
+std::vector<double> upwardCrossings(const std::vector<float>& heard) {
+  std::vector<double> crossings;
+  for (size_t i = 1; i < heard.size(); ++i) {
+    if (heard[i - 1] < 0.0f && heard[i] >= 0.0f)
+      crossings.push_back(double(i - 1) + heard[i - 1] / (heard[i - 1] - heard[i]));
+  }
+  return crossings;
+}
+
 int latency(int trials) {
   const std::string dir = std::filesystem::temp_directory_path() / "lorvanta-playback-bench";
   std::filesystem::create_directories(dir);
@@ -227,12 +237,7 @@ int latency(int trials) {
   std::vector<std::pair<size_t, Clock::time_point>> chunks;
   recorder.snapshot(heard, chunks);
 
-  // Upward zero crossings, interpolated.
-  std::vector<double> crossings;
-  for (size_t i = 1; i < heard.size(); ++i) {
-    if (heard[i - 1] < 0.0f && heard[i] >= 0.0f)
-      crossings.push_back(double(i - 1) + heard[i - 1] / (heard[i - 1] - heard[i]));
-  }
+  const std::vector<double> crossings = upwardCrossings(heard);
   std::vector<double> delays;
   for (const auto& [at, up] : switches) {
     // The first crossing after which three periods in a row are of the new pitch.
