@@ -1,10 +1,11 @@
 #include "base/NumberText.h"
 
+#include <locale.h>
+
 #include <array>
 #include <charconv>
 #include <clocale>
 #include <cstdlib>
-#include <locale.h>
 
 namespace lorvanta {
 

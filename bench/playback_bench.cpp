@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sndfile.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,8 +30,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <sndfile.h>
 
 #include "studio/audio/AudioEngine.h"
 #include "studio/audio/AudioFile.h"
@@ -57,7 +56,8 @@ std::string writeTone(const std::string& dir, double seconds) {
   if (!file) std::exit(1);
   std::vector<float> block(kRate);
   for (int64_t at = 0, total = static_cast<int64_t>(seconds * kRate); at < total; at += kRate) {
-    for (int i = 0; i < kRate; ++i) block[i] = 0.5f * std::sin(2.0 * M_PI * 440.0 * double(at + i) / kRate);
+    for (size_t i = 0; i < block.size(); ++i)
+      block[i] = static_cast<float>(0.5 * std::sin(2.0 * M_PI * 440.0 * (double(at) + double(i)) / kRate));
     sf_writef_float(file, block.data(), kRate);
   }
   sf_close(file);
@@ -147,8 +147,9 @@ class MonitorRecorder {
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
     posix_spawn_file_actions_addclose(&actions, fds[0]);
     const std::string rate = "--rate=" + std::to_string(kRate);
-    const char* argv[] = {"parec",       "-d",           "out.monitor", "--latency-msec=5", "--format=float32le",
-                          rate.c_str(), "--channels=1", "--raw",        nullptr};
+    const char* argv[] = {
+        "parec",        "-d",    "out.monitor", "--latency-msec=5", "--format=float32le", rate.c_str(),
+        "--channels=1", "--raw", nullptr};
     if (posix_spawnp(&pid_, "parec", &actions, nullptr, const_cast<char**>(argv), environ) != 0) std::exit(1);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
@@ -204,6 +205,16 @@ Clock::time_point heardAt(size_t index, const std::vector<std::pair<size_t, Cloc
                           std::chrono::duration<double>(double(it->first - index) / kRate));
 }
 
+// Upward zero crossings, interpolated.
+std::vector<double> upwardCrossings(const std::vector<float>& heard) {
+  std::vector<double> crossings;
+  for (size_t i = 1; i < heard.size(); ++i) {
+    if (heard[i - 1] < 0.0f && heard[i] >= 0.0f)
+      crossings.push_back(double(i - 1) + heard[i - 1] / (heard[i - 1] - heard[i]));
+  }
+  return crossings;
+}
+
 int latency(int trials) {
   const std::string dir = std::filesystem::temp_directory_path() / "lorvanta-playback-bench";
   std::filesystem::create_directories(dir);
@@ -226,11 +237,7 @@ int latency(int trials) {
   std::vector<std::pair<size_t, Clock::time_point>> chunks;
   recorder.snapshot(heard, chunks);
 
-  // Upward zero crossings, interpolated.
-  std::vector<double> crossings;
-  for (size_t i = 1; i < heard.size(); ++i) {
-    if (heard[i - 1] < 0.0f && heard[i] >= 0.0f) crossings.push_back(double(i - 1) + heard[i - 1] / (heard[i - 1] - heard[i]));
-  }
+  const std::vector<double> crossings = upwardCrossings(heard);
   std::vector<double> delays;
   for (const auto& [at, up] : switches) {
     // The first crossing after which three periods in a row are of the new pitch.
@@ -254,8 +261,8 @@ int latency(int trials) {
     return 1;
   }
   std::sort(delays.begin(), delays.end());
-  std::printf("pitch_change_heard_ms trials=%zu min=%.1f median=%.1f max=%.1f\n", delays.size(), delays.front(),
-              delays[delays.size() / 2], delays.back());
+  std::printf("pitch_change_heard_ms trials=%zu min=%.1f median=%.1f max=%.1f\n", delays.size(),
+              delays.front(), delays[delays.size() / 2], delays.back());
   std::filesystem::remove_all(dir);
   return 0;
 }

@@ -72,9 +72,9 @@ void Alert::beginSheetModalForWindow(QWidget* window, std::function<void(int64_t
       if ((*buttons)[i] == box->clickedButton()) code = kFirstButtonReturn + static_cast<int64_t>(i);
     }
     box->deleteLater();
-    std::function<void(int64_t)> handler = std::move(*pending);
+    std::function<void(int64_t)> run = std::move(*pending);
     *pending = nullptr;
-    if (handler) handler(code);
+    if (run) run(code);
   });
   if (keysIgnoredSeconds_ > 0.0) new KeyGuard(box, static_cast<qint64>(keysIgnoredSeconds_ * 1000.0));
   box->open();

@@ -1,10 +1,9 @@
 #pragma once
 
-#include <optional>
-
 #include <QString>
 #include <QVariant>
 #include <QVariantMap>
+#include <optional>
 
 namespace lorvanta {
 

@@ -1,9 +1,8 @@
 #pragma once
 
-#include <optional>
-
 #include <QStringList>
 #include <QUrl>
+#include <optional>
 
 namespace lorvanta {
 

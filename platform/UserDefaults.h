@@ -1,9 +1,8 @@
 #pragma once
 
+#include <QString>
 #include <cstdint>
 #include <optional>
-
-#include <QString>
 
 namespace lorvanta {
 
@@ -13,8 +12,8 @@ class UserDefaults {
  public:
   static UserDefaults& standard();
 
-  bool boolForKey(const QString& key) const;                     // false when absent
-  int64_t integerForKey(const QString& key) const;               // 0 when absent
+  bool boolForKey(const QString& key) const;                      // false when absent
+  int64_t integerForKey(const QString& key) const;                // 0 when absent
   std::optional<QString> stringForKey(const QString& key) const;  // none when absent or not text
   bool hasKey(const QString& key) const;
 

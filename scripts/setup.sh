@@ -28,7 +28,7 @@ TEST_PACKAGES=(
   pulseaudio pulseaudio-utils
   xvfb xdotool x11-utils imagemagick openbox xclip
   sox libsox-fmt-all
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   iproute2 locales-all
   espeak-ng soundstretch python3 bc time
 )

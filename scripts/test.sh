@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what building and testing need, then builds and runs the whole suite:
-# ThreadSanitizer build of the Qt-free parts, the fuzz target, the default build and the
+# Installs what building and testing need, checks the format, then builds and runs the whole
+# suite: ThreadSanitizer build of the Qt-free parts, the fuzz target, the default build and the
 # sanitizer build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -31,12 +31,16 @@ isolated() {
 run_suite() {
   local preset="$1"
   echo "== $preset build"
-  # The test suites are part of the build (the run command may have left them out).
-  cmake --preset "$preset" -DLORVANTA_BUILD_TESTS=ON >/dev/null
+  # The test suites are part of the build (the run command may have left them out); a
+  # warning fails it.
+  cmake --preset "$preset" -DLORVANTA_BUILD_TESTS=ON -DLORVANTA_WERROR=ON >/dev/null
   bash scripts/build.sh "$preset"
   echo "== $preset tests"
   isolated scripts/with-sound-server.sh bash scripts/ctest-suite.sh "$preset"
 }
+
+echo "== format"
+git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
 
 run_suite tsan
 if [ -f fuzz/run.sh ]; then

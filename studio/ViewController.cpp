@@ -207,31 +207,29 @@ ViewController::~ViewController() {
   removeTemporaryFile(aiff_tem_URL);
 }
 
-bool ViewController::setOutlet(const QString& name, QWidget* widget) {
-  if (name == QLatin1String("fVoicesPopUpButton")) {
-    auto* box = qobject_cast<QComboBox*>(widget);
-    if (!box && widget) return false;
-    fVoicesPopUpButton = PopUpButton(box);
-  } else if (name == QLatin1String("fSpokenTextView")) {
-    auto* edit = qobject_cast<QPlainTextEdit*>(widget);
-    if (!edit && widget) return false;
-    fSpokenTextView = TextView(edit);
-  } else if (name == QLatin1String("rate_slider") || name == QLatin1String("pitch_slider")) {
-    auto* slider = qobject_cast<QSlider*>(widget);
-    if (!slider && widget) return false;
-    (name == QLatin1String("rate_slider") ? rate_slider : pitch_slider) = Slider(slider);
-  } else if (name == QLatin1String("rate_textfield") || name == QLatin1String("pitch_textfield")) {
-    auto* edit = qobject_cast<QLineEdit*>(widget);
-    if (!edit && widget) return false;
-    (name == QLatin1String("rate_textfield") ? rate_textfield : pitch_textfield) = TextField(edit);
-  } else if (name == QLatin1String("jd_nsprogressindicator")) {
-    auto* bar = qobject_cast<QProgressBar*>(widget);
-    if (!bar && widget) return false;
-    jd_nsprogressindicator = ProgressIndicator(bar);
-  } else {
-    return false;
-  }
+namespace {
+
+// Binds `outlet` to `widget` (null unbinds it); a widget of another kind is refused.
+template <class Widget, class Outlet>
+bool bindOutlet(QWidget* widget, Outlet& outlet) {
+  auto* typed = qobject_cast<Widget*>(widget);
+  if (!typed && widget) return false;
+  outlet = Outlet(typed);
   return true;
+}
+
+}  // namespace
+
+bool ViewController::setOutlet(const QString& name, QWidget* widget) {
+  if (name == QLatin1String("fVoicesPopUpButton")) return bindOutlet<QComboBox>(widget, fVoicesPopUpButton);
+  if (name == QLatin1String("fSpokenTextView")) return bindOutlet<QPlainTextEdit>(widget, fSpokenTextView);
+  if (name == QLatin1String("rate_slider")) return bindOutlet<QSlider>(widget, rate_slider);
+  if (name == QLatin1String("pitch_slider")) return bindOutlet<QSlider>(widget, pitch_slider);
+  if (name == QLatin1String("rate_textfield")) return bindOutlet<QLineEdit>(widget, rate_textfield);
+  if (name == QLatin1String("pitch_textfield")) return bindOutlet<QLineEdit>(widget, pitch_textfield);
+  if (name == QLatin1String("jd_nsprogressindicator"))
+    return bindOutlet<QProgressBar>(widget, jd_nsprogressindicator);
+  return false;
 }
 
 namespace {
@@ -324,10 +322,8 @@ void ViewController::speechSynthesizerDidFinishSpeaking(SpeechSynthesizer& sende
   setUpAudioGraph(&error);
   // The temporary file could not be opened: nothing to play or save; the request ends.
   if (!audioFile->isOpen()) {
-    warn(failureSentence(
-        isSave ? tr("The speech could not be saved")
-               : tr("The speech could not be played"),
-        error.message));
+    warn(failureSentence(isSave ? tr("The speech could not be saved") : tr("The speech could not be played"),
+                         error.message));
     return;
   }
   if (isSave) {
@@ -449,9 +445,9 @@ void ViewController::renderToFile() {
   progress.close();
   busy.reset();
   if (!failure.empty()) {
-    warn(failureSentence(tr("The speech could not be saved to '%1'")
-                             .arg(QFileInfo(destination->toLocalFile()).fileName()),
-                         failure));
+    warn(failureSentence(
+        tr("The speech could not be saved to '%1'").arg(QFileInfo(destination->toLocalFile()).fileName()),
+        failure));
   }
 }
 

@@ -197,7 +197,8 @@ struct AudioEngine::Impl final : audio::RenderContext {
       }
       // When the file's last frame is heard; it may lie in an earlier render call.
       const double due =
-          playedBack ? outputTime + static_cast<double>(end.sampleTime - start) / renderFormat.sampleRate : 0.0;
+          playedBack ? outputTime + static_cast<double>(end.sampleTime - start) / renderFormat.sampleRate
+                     : 0.0;
       queueCompletion(CompletionEvent{end.receiver, end.segment, end.generation, end.type, due,
                                       epoch.load(std::memory_order_acquire)});
       pendingEnds[i] = pendingEnds[--pendingCount];
@@ -275,33 +276,41 @@ struct AudioEngine::Impl final : audio::RenderContext {
         if (event.due > 0.0 && runFailed.load(std::memory_order_acquire)) continue;
         waiting.push_back(event);
       }
-      double nextDue = -1.0;  // seconds of device time until the nearest waiting completion
-      const double now = device ? device->currentTime() : 0.0;
-      for (size_t i = 0; i < waiting.size();) {
-        const CompletionEvent& e = waiting[i];
-        if (e.due > 0.0) {
-          if (e.epoch != epoch.load(std::memory_order_acquire)) {
-            waiting.erase(waiting.begin() + static_cast<std::ptrdiff_t>(i));
-            continue;
-          }
-          if (!device || now < e.due) {
-            if (device && (nextDue < 0.0 || e.due - now < nextDue)) nextDue = e.due - now;
-            ++i;
-            continue;
-          }
-        }
-        const CompletionEvent ready = e;
-        waiting.erase(waiting.begin() + static_cast<std::ptrdiff_t>(i));
-        ready.receiver->deliverCompletion(ready.segment, ready.generation, ready.type);
-      }
+      const double nextDue = deliverDueCompletions();
       if (stop.stop_requested()) return;
       if (nextDue >= 0.0) {
         notifierWakeup.waitFor(std::max<std::chrono::duration<double>>(std::chrono::duration<double>(nextDue),
-                                                                         kShortestClockWait));
+                                                                       kShortestClockWait));
       } else {
         notifierWakeup.wait();
       }
     }
+  }
+
+  // Notification thread: delivers the waiting completions that are due and drops those of a
+  // stopped run; returns the seconds of device time until the nearest one still waiting, or
+  // -1 when none waits for the clock.
+  double deliverDueCompletions() {
+    double nextDue = -1.0;
+    const double now = device ? device->currentTime() : 0.0;
+    for (size_t i = 0; i < waiting.size();) {
+      const CompletionEvent& e = waiting[i];
+      if (e.due > 0.0) {
+        if (e.epoch != epoch.load(std::memory_order_acquire)) {
+          waiting.erase(waiting.begin() + static_cast<std::ptrdiff_t>(i));
+          continue;
+        }
+        if (!device || now < e.due) {
+          if (device && (nextDue < 0.0 || e.due - now < nextDue)) nextDue = e.due - now;
+          ++i;
+          continue;
+        }
+      }
+      const CompletionEvent ready = e;
+      waiting.erase(waiting.begin() + static_cast<std::ptrdiff_t>(i));
+      ready.receiver->deliverCompletion(ready.segment, ready.generation, ready.type);
+    }
+    return nextDue;
   }
 
   // Set on the main thread while nothing runs live; read by the notification thread.
@@ -472,7 +481,9 @@ AudioFormat AudioEngine::manualRenderingFormat() const {
 uint32_t AudioEngine::manualRenderingMaximumFrameCount() const {
   return impl_->manual ? impl_->manual->maximumFrameCount : 0;
 }
-int64_t AudioEngine::manualRenderingSampleTime() const { return impl_->manual ? impl_->manual->sampleTime : 0; }
+int64_t AudioEngine::manualRenderingSampleTime() const {
+  return impl_->manual ? impl_->manual->sampleTime : 0;
+}
 
 AudioEngineManualRenderingStatus AudioEngine::renderOffline(uint32_t frames, AudioPCMBuffer& buffer,
                                                             AudioError* error) {

@@ -39,7 +39,6 @@ uint32_t bitDepthOf(SampleFormat format) {
     case SampleFormat::PCM24:
       return 24;
     case SampleFormat::PCM32:
-      return 32;
     case SampleFormat::Float32:
       return 32;
     case SampleFormat::Float64:
@@ -318,8 +317,7 @@ uint32_t AudioFile::readFrames(int64_t startFrame, uint32_t frames, AudioPCMBuff
   if (fileChannels == 1) {
     // Mono frames are already laid out as one channel: read them where they go.
     got = std::max<sf_count_t>(sf_readf_float(d.file, buffer.channelData(0), wanted), 0);
-    for (uint32_t c = 1; c < outChannels; ++c)
-      std::copy_n(buffer.channelData(0), got, buffer.channelData(c));
+    for (uint32_t c = 1; c < outChannels; ++c) std::copy_n(buffer.channelData(0), got, buffer.channelData(c));
   } else {
     const size_t samples = static_cast<size_t>(wanted) * fileChannels;
     if (d.interleaved.size() < samples) d.interleaved.resize(samples);
@@ -327,7 +325,8 @@ uint32_t AudioFile::readFrames(int64_t startFrame, uint32_t frames, AudioPCMBuff
     for (uint32_t c = 0; c < outChannels; ++c) {
       const uint32_t from = std::min(c, fileChannels - 1);
       float* dst = buffer.channelData(c);
-      for (sf_count_t i = 0; i < got; ++i) dst[i] = d.interleaved[static_cast<size_t>(i) * fileChannels + from];
+      for (sf_count_t i = 0; i < got; ++i)
+        dst[i] = d.interleaved[static_cast<size_t>(i) * fileChannels + from];
     }
   }
   buffer.setFrameLength(static_cast<uint32_t>(got));

@@ -122,6 +122,22 @@ bool AudioPlayerNode::Impl::prefetch() {
   return true;
 }
 
+void AudioPlayerNode::Impl::reportSegmentEnds(uint64_t read, uint32_t produced, uint64_t currentGeneration,
+                                              int64_t sampleTime, audio::RenderContext& context) {
+  Marker marker{};
+  while (markers.peek(marker)) {
+    if (marker.generation != currentGeneration) {
+      markers.popFront();
+      continue;
+    }
+    if (marker.end > read + produced) break;
+    markers.popFront();
+    const int64_t offset = marker.end > read ? static_cast<int64_t>(marker.end - read) : 0;
+    context.segmentConsumed(
+        audio::SegmentEnd{this, marker.segment, marker.generation, marker.type, sampleTime + offset});
+  }
+}
+
 void AudioPlayerNode::Impl::render(float* const* out, uint32_t frames, int64_t sampleTime,
                                    audio::RenderContext& context) {
   uint64_t read = readCount.load(std::memory_order_relaxed);
@@ -142,24 +158,14 @@ void AudioPlayerNode::Impl::render(float* const* out, uint32_t frames, int64_t s
       const float* frame = &ring[((read + i) % kRingFrames) * channels];
       for (uint32_t c = 0; c < channels; ++c) out[c][i] = frame[c];
     }
-    Marker marker{};
-    while (markers.peek(marker)) {
-      if (marker.generation != currentGeneration) {
-        markers.popFront();
-        continue;
-      }
-      if (marker.end > read + produced) break;
-      markers.popFront();
-      const int64_t offset = marker.end > read ? static_cast<int64_t>(marker.end - read) : 0;
-      context.segmentConsumed(
-          audio::SegmentEnd{this, marker.segment, marker.generation, marker.type, sampleTime + offset});
-    }
+    reportSegmentEnds(read, produced, currentGeneration, sampleTime, context);
     read += produced;
   }
   readCount.store(read, std::memory_order_release);
   if (!context.isOffline() && channels != 0 &&
       writeCount.load(std::memory_order_acquire) - read < kRingFrames / 2 &&
-      moreToRead.load(std::memory_order_acquire) && !prefetchRequested.exchange(true, std::memory_order_acq_rel))
+      moreToRead.load(std::memory_order_acquire) &&
+      !prefetchRequested.exchange(true, std::memory_order_acq_rel))
     context.requestPrefetch();
   for (uint32_t c = 0; c < channels; ++c)
     std::memset(out[c] + produced, 0, (frames - produced) * sizeof(float));

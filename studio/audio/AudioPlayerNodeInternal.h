@@ -29,6 +29,10 @@ struct AudioPlayerNode::Impl final : audio::RenderNode, audio::CompletionReceive
   bool prefetch() override;
   // Render thread.
   void render(float* const* out, uint32_t frames, int64_t sampleTime, audio::RenderContext& context) override;
+  // Render thread: hands the ends of segments within the `produced` frames after ring count
+  // `read` to the engine; drops the markers of earlier generations.
+  void reportSegmentEnds(uint64_t read, uint32_t produced, uint64_t currentGeneration, int64_t sampleTime,
+                         audio::RenderContext& context);
   // Notification thread.
   void deliverCompletion(uint64_t segment, uint64_t generation,
                          AudioPlayerNodeCompletionCallbackType type) override;

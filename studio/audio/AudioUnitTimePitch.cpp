@@ -63,7 +63,8 @@ float measuredDelay(double rate, int semitone) {
 }  // namespace
 
 AudioUnitTimePitch::AudioUnitTimePitch() : AudioUnitTimePitch(std::make_unique<Impl>()) {}
-AudioUnitTimePitch::AudioUnitTimePitch(std::unique_ptr<Impl>&& owner) : AudioUnitTimePitch(*owner, std::move(owner)) {}
+AudioUnitTimePitch::AudioUnitTimePitch(std::unique_ptr<Impl>&& owner)
+    : AudioUnitTimePitch(*owner, std::move(owner)) {}
 AudioUnitTimePitch::AudioUnitTimePitch(Impl& impl, std::unique_ptr<Impl>&& owner)
     : AudioNode(std::move(owner)), impl_(impl) {}
 AudioUnitTimePitch::~AudioUnitTimePitch() = default;
@@ -82,10 +83,10 @@ int AudioUnitTimePitch::Impl::delayFor(float cents) const {
   return static_cast<int>(std::lround(delay));
 }
 
-int AudioUnitTimePitch::Impl::preparePending(float cents) {
+AudioUnitTimePitch::Impl::Processor AudioUnitTimePitch::Impl::preparePending(float cents) {
   if (cents == 0.0f) return kPassThrough;
   auto& slots = processing->slots;
-  for (int i = 0; i < kSlots; ++i) {
+  for (Processor i = 0; i < kSlots; ++i) {
     int expected = Free;
     if (slots[i].state.compare_exchange_strong(expected, Preparing, std::memory_order_acq_rel)) {
       Slot& slot = slots[i];
@@ -105,10 +106,10 @@ void AudioUnitTimePitch::Impl::setPitch(float cents) {
   pitch.store(cents, std::memory_order_release);
   std::lock_guard lock(mainMutex);
   if (!processing) return;
-  const int next = preparePending(cents);
+  const Processor next = preparePending(cents);
   if (next == kNone) return;
-  const int old = pending.exchange(next, std::memory_order_acq_rel);
-  if (old >= 0) processing->slots[old].state.store(Free, std::memory_order_release);
+  const Processor old = pending.exchange(next, std::memory_order_acq_rel);
+  if (isSlot(old)) processing->slots[old].state.store(Free, std::memory_order_release);
 }
 
 void AudioUnitTimePitch::Impl::prepare(const AudioFormat& format) {
@@ -176,15 +177,15 @@ void AudioUnitTimePitch::Impl::releaseProcessingMemory() {
   }
 }
 
-void AudioUnitTimePitch::Impl::freeSlot(int processor) {
-  if (processor >= 0) processing->slots[processor].state.store(Free, std::memory_order_release);
+void AudioUnitTimePitch::Impl::freeSlot(Processor processor) {
+  if (isSlot(processor)) processing->slots[processor].state.store(Free, std::memory_order_release);
 }
 
 void AudioUnitTimePitch::Impl::resync(int64_t sampleTime, audio::RenderContext&) {
   if (outgoing != kNone) freeSlot(outgoing);
   outgoing = kNone;
   inPos = outPos = sampleTime;
-  if (active >= 0) {
+  if (isSlot(active)) {
     Slot& slot = processing->slots[active];
     slot.stretch.clear();
     slot.fedTo = sampleTime;
@@ -192,9 +193,9 @@ void AudioUnitTimePitch::Impl::resync(int64_t sampleTime, audio::RenderContext&)
   }
 }
 
-void AudioUnitTimePitch::Impl::begin(int processor) {
+void AudioUnitTimePitch::Impl::begin(Processor processor) {
   if (processor == kPassThrough && active == kPassThrough) return;
-  if (processor >= 0) {
+  if (isSlot(processor)) {
     Slot& slot = processing->slots[processor];
     slot.state.store(Rendering, std::memory_order_relaxed);
     slot.fedTo = outPos;
@@ -232,7 +233,7 @@ void AudioUnitTimePitch::Impl::pullInput(audio::RenderContext& context) {
   inPos += frames;
 }
 
-void AudioUnitTimePitch::Impl::produce(int processor, float* interleaved, uint32_t frames,
+void AudioUnitTimePitch::Impl::produce(Processor processor, float* interleaved, uint32_t frames,
                                        audio::RenderContext& context) {
   const std::vector<float>& history = processing->history;
   if (processor == kPassThrough) {
@@ -261,7 +262,7 @@ void AudioUnitTimePitch::Impl::produce(int processor, float* interleaved, uint32
     slot.fedTo += feed;
   }
   const unsigned got = slot.stretch.receiveSamples(interleaved, frames);
-  std::memset(interleaved + size_t{got} * channels, 0, (frames - got) * channels * sizeof(float));
+  std::memset(interleaved + size_t{got} * channels, 0, size_t{frames - got} * channels * sizeof(float));
 }
 
 void AudioUnitTimePitch::Impl::render(float* const* out, uint32_t frames, int64_t sampleTime,
@@ -273,7 +274,7 @@ void AudioUnitTimePitch::Impl::render(float* const* out, uint32_t frames, int64_
   if (resetRequested.exchange(false, std::memory_order_acq_rel) || sampleTime != outPos)
     resync(sampleTime, context);
   if (outgoing == kNone) {
-    const int next = pending.exchange(kNone, std::memory_order_acq_rel);
+    const Processor next = pending.exchange(kNone, std::memory_order_acq_rel);
     if (next != kNone) begin(next);
   }
   if (outgoing == kNone && channels == 1) {

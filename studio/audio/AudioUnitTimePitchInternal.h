@@ -24,9 +24,12 @@ namespace lorvanta {
 // All of that memory lives in `processing`: the engine gives a unit processing memory while
 // it is on the output's chain and takes it back once it is not (releaseProcessingMemory()).
 struct AudioUnitTimePitch::Impl final : audio::RenderNode {
-  static constexpr int kSlots = 4;
-  static constexpr int kNone = -1;
-  static constexpr int kPassThrough = -2;
+  // A processor is a slot index below kSlots, or one of the two markers after them.
+  using Processor = size_t;
+  static constexpr size_t kSlots = 4;
+  static constexpr Processor kNone = kSlots;
+  static constexpr Processor kPassThrough = kSlots + 1;
+  static constexpr bool isSlot(Processor processor) { return processor < kSlots; }
   static constexpr uint64_t kHistoryFrames = 65536;
   static constexpr uint32_t kFeedChunk = 256;
   enum SlotState : int { Free = 0, Preparing = 1, Pending = 2, Rendering = 3 };
@@ -56,17 +59,17 @@ struct AudioUnitTimePitch::Impl final : audio::RenderNode {
 
   // Shared, atomic.
   std::atomic<float> pitch{0.0f};
-  std::atomic<int> pending{kNone};
+  std::atomic<Processor> pending{kNone};
   std::atomic<bool> resetRequested{false};
 
  private:
-  int preparePending(float cents);  // main thread, under mainMutex
+  Processor preparePending(float cents);  // main thread, under mainMutex
   int delayFor(float cents) const;
   void resync(int64_t sampleTime, audio::RenderContext& context);
-  void begin(int processor);
-  void produce(int processor, float* interleaved, uint32_t frames, audio::RenderContext& context);
+  void begin(Processor processor);
+  void produce(Processor processor, float* interleaved, uint32_t frames, audio::RenderContext& context);
   void pullInput(audio::RenderContext& context);
-  void freeSlot(int processor);
+  void freeSlot(Processor processor);
 
   struct Processing {
     std::array<Slot, kSlots> slots;
@@ -83,8 +86,8 @@ struct AudioUnitTimePitch::Impl final : audio::RenderNode {
   std::unique_ptr<Processing> processing;  // present from prepare() until releaseProcessingMemory()
   int64_t inPos = 0;
   int64_t outPos = 0;
-  int active = kPassThrough;
-  int outgoing = kNone;
+  Processor active = kPassThrough;
+  Processor outgoing = kNone;
   uint32_t fadeLength = 1;
   uint32_t fadePosition = 0;
 };

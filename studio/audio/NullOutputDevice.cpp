@@ -25,9 +25,8 @@ bool NullOutputDevice::start(const AudioFormat& format, RenderCallback render, A
   frames_.store(0, std::memory_order_release);
   rate_.store(format.sampleRate, std::memory_order_release);
   running_.store(true, std::memory_order_release);
-  thread_ = std::jthread([this, format, render = std::move(render)](std::stop_token stop) {
-    run(stop, format, render);
-  });
+  thread_ = std::jthread(
+      [this, format, render = std::move(render)](std::stop_token stop) { run(stop, format, render); });
   return true;
 }
 
@@ -58,7 +57,8 @@ void NullOutputDevice::run(const std::stop_token& stop, AudioFormat format, Rend
     if (tap_) tap_(channels.data(), format.channelCount, block);
     done += block;
     if (options_.realTime) {
-      std::this_thread::sleep_until(started + std::chrono::duration<double>(done / format.sampleRate));
+      std::this_thread::sleep_until(
+          started + std::chrono::duration<double>(static_cast<double>(done) / format.sampleRate));
     }
     frames_.store(done, std::memory_order_release);
   }

@@ -1,10 +1,10 @@
 #pragma once
 
 #include <atomic>
-#include <stop_token>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <stop_token>
 #include <thread>
 #include <vector>
 

@@ -40,10 +40,10 @@ class PublishedClock {
   void publish(pa_usec_t time, bool running) {
     const uint64_t sequence = sequence_.load(std::memory_order_relaxed);
     sequence_.store(sequence + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    time_.store(time, std::memory_order_relaxed);
-    at_.store(pa_rtclock_now(), std::memory_order_relaxed);
-    running_.store(running, std::memory_order_relaxed);
+    // Release stores: a reader that sees any new field also sees the odd sequence.
+    time_.store(time, std::memory_order_release);
+    at_.store(pa_rtclock_now(), std::memory_order_release);
+    running_.store(running, std::memory_order_release);
     sequence_.store(sequence + 2, std::memory_order_release);
   }
   // Any thread: seconds of stream time now.
@@ -52,10 +52,10 @@ class PublishedClock {
     bool running = false;
     for (;;) {
       const uint64_t before = sequence_.load(std::memory_order_acquire);
-      time = time_.load(std::memory_order_relaxed);
-      at = at_.load(std::memory_order_relaxed);
-      running = running_.load(std::memory_order_relaxed);
-      std::atomic_thread_fence(std::memory_order_acquire);
+      // Acquire loads keep the second look at the sequence after them.
+      time = time_.load(std::memory_order_acquire);
+      at = at_.load(std::memory_order_acquire);
+      running = running_.load(std::memory_order_acquire);
       if (before % 2 == 0 && sequence_.load(std::memory_order_relaxed) == before) break;
     }
     if (running) time += std::min(pa_rtclock_now() - at, kClockCarry);

@@ -29,7 +29,7 @@ class AppDelegateTest : public ::testing::Test {
 bool spinUntil(const std::function<bool()>& done, double seconds = 15.0) {
   QElapsedTimer clock;
   clock.start();
-  while (!done() && clock.elapsed() < seconds * 1000)
+  while (!done() && static_cast<double>(clock.elapsed()) < seconds * 1000)
     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
   return done();
 }

@@ -4,8 +4,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
-#include <QDialogButtonBox>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QKeyEvent>
@@ -233,9 +233,8 @@ TEST_F(MainInterfaceTest, EveryVisibleTextFollowsTheUserLanguageWithEnglishForOt
       EXPECT_NE(chinese.at(where), english.at(where));
     }
   }
-  for (const char* english : {"OK", "Cancel", "&Yes", "&No", "Save"}) {
-    EXPECT_FALSE(chineseButtons.contains(english))
-        << english << " in " << chineseButtons.join(' ').toStdString();
+  for (const char* label : {"OK", "Cancel", "&Yes", "&No", "Save"}) {
+    EXPECT_FALSE(chineseButtons.contains(label)) << label << " in " << chineseButtons.join(' ').toStdString();
   }
   EXPECT_TRUE(chineseButtons.contains(QString::fromUtf8("取消"))) << chineseButtons.join(' ').toStdString();
 }

@@ -57,7 +57,7 @@ inline std::vector<float> readSamples(const std::string& path, SF_INFO* infoOut 
   SF_INFO info{};
   SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
   if (!file) return {};
-  std::vector<float> samples(static_cast<size_t>(info.frames) * info.channels);
+  std::vector<float> samples(static_cast<size_t>(info.frames) * static_cast<size_t>(info.channels));
   sf_readf_float(file, samples.data(), info.frames);
   sf_close(file);
   if (infoOut) *infoOut = info;
@@ -68,7 +68,7 @@ inline std::vector<short> readShorts(const std::string& path) {
   SF_INFO info{};
   SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
   if (!file) return {};
-  std::vector<short> samples(static_cast<size_t>(info.frames) * info.channels);
+  std::vector<short> samples(static_cast<size_t>(info.frames) * static_cast<size_t>(info.channels));
   sf_readf_short(file, samples.data(), info.frames);
   sf_close(file);
   return samples;

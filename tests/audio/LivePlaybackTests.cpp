@@ -225,21 +225,22 @@ TEST(LiveSound, ToneIsHeardAtThePitchSetAndCompletesAfterItsDuration) {
   recorder.stop();
 
   const auto heard = readRaw(recording);
-  long first = -1, last = -1;
+  size_t first = heard.size(), last = 0;
   for (size_t i = 0; i < heard.size(); ++i) {
     if (std::fabs(heard[i]) > 0.1f) {
-      if (first < 0) first = static_cast<long>(i);
-      last = static_cast<long>(i);
+      first = std::min(first, i);
+      last = i;
     }
   }
-  ASSERT_GE(first, 0) << "nothing was heard in " << heard.size() << " recorded frames";
-  EXPECT_NEAR(last - first, 22050, 2205);
+  ASSERT_LT(first, heard.size()) << "nothing was heard in " << heard.size() << " recorded frames";
+  EXPECT_NEAR(static_cast<double>(last - first), 22050, 2205);
   // The median over 50 ms windows: a dropout of the server's recording does not count.
   std::vector<double> windows;
-  for (long at = first + 2205; at + 1102 < last - 2205; at += 1102)
+  for (size_t at = first + 2205; at + 1102 + 2205 < last; at += 1102)
     windows.push_back(frequencyOf(heard, at, at + 1102));
   ASSERT_FALSE(windows.empty());
-  std::nth_element(windows.begin(), windows.begin() + windows.size() / 2, windows.end());
+  const auto middle = windows.begin() + static_cast<std::ptrdiff_t>(windows.size() / 2);
+  std::nth_element(windows.begin(), middle, windows.end());
   EXPECT_NEAR(windows[windows.size() / 2], 880.0, 8.8);
 }
 
@@ -478,16 +479,16 @@ TEST(LiveSound, SuspendedSinkPausesPlaybackWithoutFailure) {
 
   // The monitor pauses with the sink: the whole tone is in the recording, without a gap.
   const auto heard = readRaw(recording);
-  long first = -1, last = -1, loud = 0;
+  size_t first = heard.size(), last = 0, loud = 0;
   for (size_t i = 0; i < heard.size(); ++i) {
     if (std::fabs(heard[i]) > 0.1f) {
-      if (first < 0) first = static_cast<long>(i);
-      last = static_cast<long>(i);
+      first = std::min(first, i);
+      last = i;
       ++loud;
     }
   }
-  ASSERT_GE(first, 0) << "nothing was heard in " << heard.size() << " recorded frames";
-  EXPECT_NEAR(last - first, 44100, 2205);
+  ASSERT_LT(first, heard.size()) << "nothing was heard in " << heard.size() << " recorded frames";
+  EXPECT_NEAR(static_cast<double>(last - first), 44100, 2205);
   // A sine of amplitude 0.5 is above 0.1 in 87 % of its samples.
   EXPECT_GT(loud, 0.8 * 44100) << "part of the tone is missing";
 }

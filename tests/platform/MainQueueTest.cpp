@@ -43,7 +43,7 @@ TEST(MainQueue, AsyncFromAnotherThreadRunsOnTheMainThreadInOrder) {
   ASSERT_TRUE(done);
   EXPECT_TRUE(allOnMain);
   ASSERT_EQ(order.size(), 100u);
-  for (int i = 0; i < 100; ++i) EXPECT_EQ(order[i], i);
+  for (size_t i = 0; i < order.size(); ++i) EXPECT_EQ(order[i], static_cast<int>(i));
 }
 
 TEST(MainQueue, AsyncDoesNotRunInsideTheCall) {

@@ -180,7 +180,7 @@ inline bool spinUntil(const std::function<bool()>& done, double seconds = 20.0) 
   QElapsedTimer timer;
   timer.start();
   while (!done()) {
-    if (timer.elapsed() > seconds * 1000.0) return false;
+    if (static_cast<double>(timer.elapsed()) > seconds * 1000.0) return false;
     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
@@ -284,7 +284,7 @@ inline double rms(const std::vector<short>& samples, size_t from, size_t to) {
   double sum = 0.0;
   size_t n = 0;
   for (size_t i = from; i < to && i < samples.size(); ++i, ++n) sum += double(samples[i]) * samples[i];
-  return n ? std::sqrt(sum / n) / 32768.0 : 0.0;
+  return n ? std::sqrt(sum / static_cast<double>(n)) / 32768.0 : 0.0;
 }
 
 // Marks the rating prompt as shown for this build, so no prompt (nor its console line)

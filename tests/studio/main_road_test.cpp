@@ -20,10 +20,10 @@
 #include "SavePanelDriver.h"
 #include "ToneSynthesizer.h"
 #include "WarningDriver.h"
-#include "platform/Bundle.h"
-#include "platform/Translations.h"
 #include "app/AppDelegate.h"
+#include "platform/Bundle.h"
 #include "platform/InterfaceLoader.h"
+#include "platform/Translations.h"
 #include "studio/audio/NullOutputDevice.h"
 
 namespace lorvanta {
