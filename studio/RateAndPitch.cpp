@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/NumberTextQt.h"
 #include "base/ConsoleLine.h"
+#include "platform/NumberTextQt.h"
 #include "studio/ViewController.h"
 
 namespace lorvanta {

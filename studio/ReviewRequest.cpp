@@ -6,11 +6,11 @@
 #include <memory>
 #include <string>
 
+#include "base/ConsoleLine.h"
 #include "platform/Bundle.h"
 #include "platform/MainQueue.h"
 #include "platform/ReviewPrompt.h"
 #include "platform/UserDefaults.h"
-#include "base/ConsoleLine.h"
 #include "studio/ViewController.h"
 
 namespace lorvanta {

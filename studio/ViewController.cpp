@@ -24,12 +24,12 @@
 #include <string>
 #include <utility>
 
+#include "base/ConsoleLine.h"
 #include "platform/Alert.h"
 #include "platform/Application.h"
 #include "platform/MainQueue.h"
 #include "platform/NumberTextQt.h"
 #include "platform/SavePanel.h"
-#include "base/ConsoleLine.h"
 #include "studio/audio/AudioOutputDevice.h"
 #include "studio/audio/ReplacingAudioFile.h"
 #include "studio/speech/EspeakSpeechSynthesizer.h"

@@ -282,7 +282,8 @@ class Worker {
     Output out;
     out.job = &job;
     out.stop = stop;
-    if (std::string failure = out.writer.open(job.path, SF_FORMAT_AIFF | SF_FORMAT_PCM_16, library.sampleRate, 1);
+    if (std::string failure =
+            out.writer.open(job.path, SF_FORMAT_AIFF | SF_FORMAT_PCM_16, library.sampleRate, 1);
         !failure.empty())
       return failure;
 
