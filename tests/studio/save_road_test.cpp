@@ -88,6 +88,19 @@ class SaveRoadTest : public ::testing::Test {
                                   QDir::Name);
   }
 
+  // Writes an old sound file of 30,000 frames at `path` and returns its bytes; empty on failure.
+  static QByteArray writeOldSound(const QString& path) {
+    ToneState old;
+    old.frames = 30000;
+    if (!roadtest::writeTone(path.toStdString(), old)) return {};
+    return fileBytes(path);
+  }
+
+  static QByteArray fileBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  }
+
   std::string line(const QString& path) const {
     return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded).toStdString() + "\n";
   }
@@ -353,15 +366,8 @@ TEST_F(SaveRoadTest, AFailedWriteLeavesTheOldFileByteForByteAndIsTold) {
     }
     ASSERT_TRUE(QDir().mkpath(folder));
     const QString path = folder + "/old.wav";
-    {
-      ToneState old;
-      old.frames = 30000;
-      ASSERT_TRUE(roadtest::writeTone(path.toStdString(), old));
-    }
-    QFile oldFile(path);
-    ASSERT_TRUE(oldFile.open(QIODevice::ReadOnly));
-    const QByteArray before = oldFile.readAll();
-    oldFile.close();
+    const QByteArray before = writeOldSound(path);
+    ASSERT_FALSE(before.isEmpty());
 
     // Ten seconds of 16-bit sound need 441,000 bytes; about 200,000 may be written.
     tone_->frames = 220500;
@@ -373,9 +379,7 @@ TEST_F(SaveRoadTest, AFailedWriteLeavesTheOldFileByteForByteAndIsTold) {
     EXPECT_EQ(save(path, afterClick), line(path) + line(path));
     limit.reset();
     EXPECT_EQ(warning(), "The speech could not be saved to 'old.wav': " + c.reason + ".");
-    ASSERT_TRUE(oldFile.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(oldFile.readAll() == before);
-    oldFile.close();
+    EXPECT_TRUE(fileBytes(path) == before);
     EXPECT_EQ(entries(folder), QStringList{"old.wav"});
     expectEngineBackInRealTime();
 
@@ -411,15 +415,8 @@ TEST_F(SaveRoadTest, AFileTheEngineCannotRenderLeavesAnExistingDestinationAlone)
 
 TEST_F(SaveRoadTest, ALongRenderShowsItsProgressAndCancelLeavesTheDestinationByteForByte) {
   const QString path = folder_.filePath("kept.wav");
-  {
-    ToneState old;
-    old.frames = 30000;
-    ASSERT_TRUE(roadtest::writeTone(path.toStdString(), old));
-  }
-  QFile kept(path);
-  ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
-  const QByteArray before = kept.readAll();
-  kept.close();
+  const QByteArray before = writeOldSound(path);
+  ASSERT_FALSE(before.isEmpty());
 
   // An hour of sound an octave up: seconds of rendering, far more than half a second.
   tone_->frames = 80'000'000;
@@ -440,8 +437,7 @@ TEST_F(SaveRoadTest, ALongRenderShowsItsProgressAndCancelLeavesTheDestinationByt
 
   // A cancelled save is no failure to tell; the old file stays as it was.
   EXPECT_EQ(warning(), QString());
-  ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
-  EXPECT_TRUE(kept.readAll() == before);
+  EXPECT_TRUE(fileBytes(path) == before);
   EXPECT_EQ(entries(folder_.path()), QStringList{"kept.wav"});
   EXPECT_FALSE(QApplication::overrideCursor());
   expectEngineBackInRealTime();
